@@ -1,0 +1,26 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+namespace platform::json {
+
+// A JSON document. Objects keep their members in a sorted map, so writing one yields the
+// sorted-keys form without any extra step.
+using Value = nlohmann::json;
+
+// Nesting deeper than this is refused before parsing, so that hostile input cannot make the
+// parser or the value's destructor recurse without bound.
+inline constexpr size_t kMaximumNestingDepth = 512;
+
+// Writes `value` compactly with sorted keys, "/" escaped as "\/", non-ASCII text as UTF-8.
+// Throws EncodingError for numbers that JSON cannot represent (NaN, infinity).
+std::string write(const Value& value);
+void write(const Value& value, std::string& out);
+
+// Parses one JSON document; throws DecodingError (data corrupted) for anything that is not
+// valid JSON, including invalid UTF-8 and nesting past kMaximumNestingDepth.
+Value parse(std::string_view text);
+
+} // namespace platform::json

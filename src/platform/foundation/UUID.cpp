@@ -1,0 +1,81 @@
+#include "platform/foundation/UUID.h"
+
+#include <stdexcept>
+#include <sys/random.h>
+
+namespace platform {
+namespace {
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
+bool isHyphenPosition(size_t index) {
+  return index == 8 || index == 13 || index == 18 || index == 23;
+}
+
+} // namespace
+
+UUID::UUID() {
+  size_t filled = 0;
+  while (filled < bytes_.size()) {
+    ssize_t got = getrandom(bytes_.data() + filled, bytes_.size() - filled, 0);
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      throw std::runtime_error("getrandom failed");
+    }
+    filled += static_cast<size_t>(got);
+  }
+  bytes_[6] = static_cast<uint8_t>((bytes_[6] & 0x0F) | 0x40);
+  bytes_[8] = static_cast<uint8_t>((bytes_[8] & 0x3F) | 0x80);
+}
+
+std::optional<UUID> UUID::fromString(std::string_view text) {
+  if (text.size() != 36) {
+    return std::nullopt;
+  }
+  Bytes bytes{};
+  size_t nibble = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (isHyphenPosition(i)) {
+      if (text[i] != '-') {
+        return std::nullopt;
+      }
+      continue;
+    }
+    int value = hexDigit(text[i]);
+    if (value < 0) {
+      return std::nullopt;
+    }
+    bytes[nibble / 2] = static_cast<uint8_t>(bytes[nibble / 2] | (nibble % 2 == 0 ? value << 4 : value));
+    ++nibble;
+  }
+  return UUID(bytes);
+}
+
+std::string UUID::uuidString() const {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(36);
+  for (size_t i = 0; i < bytes_.size(); ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) {
+      out.push_back('-');
+    }
+    out.push_back(kHex[bytes_[i] >> 4]);
+    out.push_back(kHex[bytes_[i] & 0xF]);
+  }
+  return out;
+}
+
+} // namespace platform

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include "platform/foundation/JSONCoding.h"
+
+namespace platform {
+namespace {
+
+struct Sample {
+  static constexpr std::string_view reflectingName = "Tests.Sample";
+  URL url;
+  std::optional<std::string> note;
+  uint32_t count = 0;
+
+  json::Value encodeJSON() const {
+    json::Value object = {{"url", json::encode(url)}, {"count", count}};
+    if (note) {
+      object["note"] = *note;
+    }
+    return object;
+  }
+  static Sample decodeJSON(const json::Decoder& decoder) {
+    return {decoder.decode<URL>("url"), decoder.decodeIfPresent<std::string>("note"),
+            decoder.decode<uint32_t>("count")};
+  }
+};
+
+DecodingError::Kind decodingFailureKind(std::string_view text) {
+  try {
+    sharedJSONDecoder().decode<Sample>(text);
+  } catch (const DecodingError& error) {
+    return error.kind();
+  }
+  ADD_FAILURE() << "decoded: " << text;
+  return DecodingError::Kind::dataCorrupted;
+}
+
+TEST(JSONWriter, WritesCompactSortedKeysAndEscapesSlash) {
+  json::Value value = {{"zeta", 1}, {"alpha", "a/b\"c\\d\n\x01"}, {"mid", {true, false, nullptr}}};
+  EXPECT_EQ(json::write(value),
+            R"({"alpha":"a\/b\"c\\d\n\u0001","mid":[true,false,null],"zeta":1})");
+}
+
+TEST(JSONWriter, WritesNumbersInShortestForm) {
+  EXPECT_EQ(json::write(json::Value(1.0)), "1");
+  EXPECT_EQ(json::write(json::Value(0.1)), "0.1");
+  EXPECT_EQ(json::write(json::Value(uint64_t{18446744073709551615ULL})), "18446744073709551615");
+  EXPECT_EQ(json::write(json::Value(int64_t{-7})), "-7");
+  EXPECT_THROW(json::write(json::Value(std::numeric_limits<double>::infinity())), EncodingError);
+}
+
+TEST(JSONWriter, KeepsNonASCIITextAsUTF8) {
+  EXPECT_EQ(json::write(json::Value("Grüße")), "\"Grüße\"");
+}
+
+TEST(JSONCoding, RoundTripsARecordAndOmitsAbsentOptionals) {
+  Sample sample{URL::fileURLWithPath("/tmp/a b"), std::nullopt, 3};
+  std::string bytes = sharedJSONEncoder().encode(sample);
+  EXPECT_EQ(bytes, R"({"count":3,"url":"file:\/\/\/tmp\/a%20b"})");
+  Sample back = sharedJSONDecoder().decode<Sample>(bytes);
+  EXPECT_EQ(back.url, sample.url);
+  EXPECT_FALSE(back.note.has_value());
+}
+
+TEST(JSONCoding, ReportsTheKindOfEachFailure) {
+  using Kind = DecodingError::Kind;
+  EXPECT_EQ(decodingFailureKind("not json"), Kind::dataCorrupted);
+  EXPECT_EQ(decodingFailureKind(R"({"count":1})"), Kind::keyNotFound);
+  EXPECT_EQ(decodingFailureKind(R"({"url":null,"count":1})"), Kind::valueNotFound);
+  EXPECT_EQ(decodingFailureKind(R"({"url":5,"count":1})"), Kind::typeMismatch);
+  EXPECT_EQ(decodingFailureKind(R"({"url":"a b","count":1})"), Kind::dataCorrupted);
+  EXPECT_EQ(decodingFailureKind(R"({"url":"file:\/\/\/x","count":4294967296})"),
+            Kind::dataCorrupted);
+  EXPECT_EQ(decodingFailureKind(R"({"url":"file:\/\/\/x","count":-1})"), Kind::dataCorrupted);
+  EXPECT_EQ(decodingFailureKind("[1,2]"), Kind::typeMismatch);
+  EXPECT_EQ(decodingFailureKind("\"\xff\""), Kind::dataCorrupted);
+}
+
+TEST(JSONCoding, FailureCarriesTheCodingPathAndPlatformDescription) {
+  try {
+    sharedJSONDecoder().decode<Sample>(R"({"url":"file:\/\/\/x","count":"3"})");
+    FAIL();
+  } catch (const DecodingError& error) {
+    EXPECT_EQ(error.codingPath(), std::vector<std::string>{"count"});
+    EXPECT_EQ(error.localizedDescription(),
+              "The data couldn’t be read because it isn’t in the correct format.");
+  }
+  try {
+    sharedJSONDecoder().decode<Sample>(R"({"count":3})");
+    FAIL();
+  } catch (const DecodingError& error) {
+    EXPECT_EQ(error.localizedDescription(), "The data couldn’t be read because it is missing.");
+  }
+}
+
+TEST(JSONParse, RefusesDeepNestingWithoutRecursing) {
+  std::string deep(100000, '[');
+  EXPECT_THROW(json::parse(deep), DecodingError);
+  std::string fine = std::string(100, '[') + std::string(100, ']');
+  EXPECT_NO_THROW(json::parse(fine));
+  // Brackets inside strings do not count.
+  EXPECT_NO_THROW(json::parse("\"" + std::string(2000, '[') + "\""));
+}
+
+TEST(JSONCoding, DatesAreSecondsSinceTheReferenceDate) {
+  Date date = Date::fromTimeIntervalSince1970(978307200.5);
+  EXPECT_EQ(json::write(json::encode(date)), "0.5");
+}
+
+} // namespace
+} // namespace platform
