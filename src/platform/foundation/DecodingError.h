@@ -1,9 +1,9 @@
 #pragma once
 
+#include "platform/foundation/NSError.h"
+
 #include <string>
 #include <vector>
-
-#include "platform/foundation/NSError.h"
 
 namespace platform {
 

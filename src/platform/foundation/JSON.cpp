@@ -1,9 +1,9 @@
 #include "platform/foundation/JSON.h"
 
+#include "platform/foundation/DecodingError.h"
+
 #include <charconv>
 #include <cmath>
-
-#include "platform/foundation/DecodingError.h"
 
 namespace platform::json {
 namespace {

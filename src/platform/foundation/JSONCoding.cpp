@@ -50,7 +50,8 @@ void Decoder::typeMismatch(std::string_view expectedType) const {
 }
 
 void Decoder::dataCorrupted(std::string debugDescription) const {
-  throw DecodingError(DecodingError::Kind::dataCorrupted, codingPath(), std::move(debugDescription));
+  throw DecodingError(DecodingError::Kind::dataCorrupted, codingPath(),
+                      std::move(debugDescription));
 }
 
 const Value& Decoder::requireObject() const {

@@ -1,5 +1,12 @@
 #pragma once
 
+#include "platform/foundation/Base64.h"
+#include "platform/foundation/Date.h"
+#include "platform/foundation/DecodingError.h"
+#include "platform/foundation/JSON.h"
+#include "platform/foundation/URL.h"
+#include "platform/foundation/UUID.h"
+
 #include <concepts>
 #include <cstdint>
 #include <limits>
@@ -8,13 +15,6 @@
 #include <string_view>
 #include <type_traits>
 #include <vector>
-
-#include "platform/foundation/Base64.h"
-#include "platform/foundation/Date.h"
-#include "platform/foundation/DecodingError.h"
-#include "platform/foundation/JSON.h"
-#include "platform/foundation/URL.h"
-#include "platform/foundation/UUID.h"
 
 namespace platform::json {
 
@@ -33,9 +33,7 @@ public:
   template <class T> T decode() const { return Coding<T>::decode(*this); }
 
   // The member `key` as T: absent gives keyNotFound, null gives valueNotFound.
-  template <class T> T decode(std::string_view key) const {
-    return Coding<T>::decode(member(key));
-  }
+  template <class T> T decode(std::string_view key) const { return Coding<T>::decode(member(key)); }
   // The member `key` as T, none when it is absent or null.
   template <class T> std::optional<T> decodeIfPresent(std::string_view key) const {
     const Value& object = requireObject();
@@ -85,7 +83,9 @@ template <JSONRecord T> struct Coding<T> {
   static T decode(const Decoder& decoder) { return T::decodeJSON(decoder); }
 };
 
-template <class T> Value encode(const T& value) { return Coding<T>::encode(value); }
+template <class T> Value encode(const T& value) {
+  return Coding<T>::encode(value);
+}
 
 template <> struct Coding<bool> {
   static Value encode(bool value) { return value; }
@@ -99,16 +99,14 @@ template <> struct Coding<std::string> {
 
 // Integers are range-checked: a number that does not fit the type is an error, never wrapped.
 template <std::integral T>
-  requires(!std::same_as<T, bool>)
-struct Coding<T> {
+requires(!std::same_as<T, bool>) struct Coding<T> {
   static Value encode(T value) { return value; }
   static T decode(const Decoder& decoder) {
     const Value& value = decoder.value();
     if (value.is_number_unsigned()) {
       uint64_t number = value.get<uint64_t>();
       if (number > static_cast<uint64_t>(std::numeric_limits<T>::max())) {
-        decoder.dataCorrupted("Parsed JSON number <" + std::to_string(number) +
-                              "> does not fit.");
+        decoder.dataCorrupted("Parsed JSON number <" + std::to_string(number) + "> does not fit.");
       }
       return static_cast<T>(number);
     }
@@ -121,15 +119,15 @@ struct Coding<T> {
         }
       } else if (number < static_cast<int64_t>(std::numeric_limits<T>::min()) ||
                  number > static_cast<int64_t>(std::numeric_limits<T>::max())) {
-        decoder.dataCorrupted("Parsed JSON number <" + std::to_string(number) +
-                              "> does not fit.");
+        decoder.dataCorrupted("Parsed JSON number <" + std::to_string(number) + "> does not fit.");
       }
       return static_cast<T>(number);
     }
     if (value.is_number_float()) {
       double number = value.get<double>();
       // A float that holds an exact integer in range is accepted, as the platform does.
-      if (std::trunc(number) == number && number >= static_cast<double>(std::numeric_limits<T>::min()) &&
+      if (std::trunc(number) == number &&
+          number >= static_cast<double>(std::numeric_limits<T>::min()) &&
           number < static_cast<double>(std::numeric_limits<T>::max())) {
         return static_cast<T>(number);
       }
@@ -190,7 +188,9 @@ template <class T> struct Coding<std::vector<T>> {
 // The process's JSON encoder: sorted keys, the platform's default strategies.
 class JSONEncoder {
 public:
-  template <class T> std::string encode(const T& value) const { return write(Coding<T>::encode(value)); }
+  template <class T> std::string encode(const T& value) const {
+    return write(Coding<T>::encode(value));
+  }
 };
 
 // The process's JSON decoder: accepts any valid JSON, then decodes T from it.

@@ -127,8 +127,7 @@ std::string NSError::localizedDescription() const {
   if (domain_ == NSPOSIXErrorDomain) {
     return std::string(kCouldNotComplete) + " " + std::strerror(static_cast<int>(code_));
   }
-  return std::string(kCouldNotComplete) + " (" + domain_ + " error " + std::to_string(code_) +
-         ".)";
+  return std::string(kCouldNotComplete) + " (" + domain_ + " error " + std::to_string(code_) + ".)";
 }
 
 std::optional<std::string> NSError::localizedFailureReason() const {

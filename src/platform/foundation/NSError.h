@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/URL.h"
+
 #include <cstdint>
 #include <exception>
 #include <map>
@@ -8,8 +10,6 @@
 #include <string>
 #include <variant>
 #include <vector>
-
-#include "platform/foundation/URL.h"
 
 namespace platform {
 
@@ -48,9 +48,9 @@ enum CocoaErrorCode : int64_t {
 
 // A user-information value. Errors nest through shared pointers so that the value stays
 // cheap to copy; lists of errors carry collected failures.
-using UserInfoValue = std::variant<std::string, int64_t, double, bool, URL,
-                                   std::shared_ptr<const NSError>, std::vector<NSError>,
-                                   std::vector<std::string>>;
+using UserInfoValue =
+    std::variant<std::string, int64_t, double, bool, URL, std::shared_ptr<const NSError>,
+                 std::vector<NSError>, std::vector<std::string>>;
 using UserInfo = std::map<std::string, UserInfoValue>;
 
 // The platform error value: a domain, a code and user information. Immutable once built.

@@ -5,7 +5,9 @@
 
 namespace platform {
 
-void PropertyList::Free::operator()(plist_t node) const { plist_free(node); }
+void PropertyList::Free::operator()(plist_t node) const {
+  plist_free(node);
+}
 
 PlistRef::Type PlistRef::type() const {
   if (node_ == nullptr) {
@@ -142,8 +144,12 @@ std::vector<std::string> PlistRef::dictionaryKeys() const {
 
 PropertyList::PropertyList(plist_t root) : root_(root) {}
 
-PropertyList PropertyList::dictionary() { return PropertyList(plist_new_dict()); }
-PropertyList PropertyList::array() { return PropertyList(plist_new_array()); }
+PropertyList PropertyList::dictionary() {
+  return PropertyList(plist_new_dict());
+}
+PropertyList PropertyList::array() {
+  return PropertyList(plist_new_array());
+}
 
 std::optional<PropertyList> PropertyList::parse(std::string_view bytes, NSError* error) {
   auto fail = [&]() -> std::optional<PropertyList> {

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "platform/foundation/NSError.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "platform/foundation/NSError.h"
 
 typedef void* plist_t;
 
@@ -16,7 +16,19 @@ namespace platform {
 // A read-only view of one node inside a PropertyList. Valid while the owning list lives.
 class PlistRef {
 public:
-  enum class Type { none, boolean, integer, real, string, array, dictionary, date, data, uid, other };
+  enum class Type {
+    none,
+    boolean,
+    integer,
+    real,
+    string,
+    array,
+    dictionary,
+    date,
+    data,
+    uid,
+    other
+  };
 
   explicit PlistRef(plist_t node = nullptr) : node_(node) {}
 

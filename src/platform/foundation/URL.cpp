@@ -10,8 +10,8 @@ bool isUnreserved(unsigned char c) {
 }
 
 bool isPathCharacter(unsigned char c) {
-  return isUnreserved(c) || std::string_view("!$&'()*+,;=:@/").find(static_cast<char>(c)) !=
-                                std::string_view::npos;
+  return isUnreserved(c) ||
+         std::string_view("!$&'()*+,;=:@/").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 // Characters that may appear literally anywhere in a URL reference.

@@ -58,7 +58,8 @@ std::optional<UUID> UUID::fromString(std::string_view text) {
     if (value < 0) {
       return std::nullopt;
     }
-    bytes[nibble / 2] = static_cast<uint8_t>(bytes[nibble / 2] | (nibble % 2 == 0 ? value << 4 : value));
+    bytes[nibble / 2] =
+        static_cast<uint8_t>(bytes[nibble / 2] | (nibble % 2 == 0 ? value << 4 : value));
     ++nibble;
   }
   return UUID(bytes);

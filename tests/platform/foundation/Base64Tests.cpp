@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "platform/foundation/Base64.h"
+
+#include <gtest/gtest.h>
 
 namespace platform {
 namespace {
@@ -26,9 +26,9 @@ TEST(Base64, RoundTripsAllByteValues) {
 
 TEST(Base64, RejectsMalformedText) {
   EXPECT_FALSE(base64Decode("Zg="));      // length not a multiple of four
-  EXPECT_FALSE(base64Decode("Z==="));      // three padding characters
-  EXPECT_FALSE(base64Decode("Zm9v!A=="));  // character outside the alphabet
-  EXPECT_FALSE(base64Decode("Zg==Zg=="));  // padding before the end
+  EXPECT_FALSE(base64Decode("Z==="));     // three padding characters
+  EXPECT_FALSE(base64Decode("Zm9v!A==")); // character outside the alphabet
+  EXPECT_FALSE(base64Decode("Zg==Zg==")); // padding before the end
   EXPECT_FALSE(base64Decode("Zm9\nv"));
 }
 

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "platform/foundation/JSONCoding.h"
+
+#include <gtest/gtest.h>
 
 namespace platform {
 namespace {

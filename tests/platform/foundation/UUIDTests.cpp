@@ -1,7 +1,7 @@
+#include "platform/foundation/UUID.h"
+
 #include <gtest/gtest.h>
 #include <unordered_set>
-
-#include "platform/foundation/UUID.h"
 
 namespace platform {
 namespace {
