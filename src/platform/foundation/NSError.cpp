@@ -50,6 +50,7 @@ std::optional<std::string> cocoaDescription(int64_t code, const std::string& nam
   case NSFileWriteOutOfSpaceError:
     return named ? file + " couldn’t be saved because the volume is full."
                  : std::string("The file couldn’t be saved because there isn’t enough space.");
+  case NSPropertyListReadCorruptError:
   case NSCoderReadCorruptError:
     return std::string("The data couldn’t be read because it isn’t in the correct format.");
   case NSCoderValueNotFoundError:
@@ -152,6 +153,11 @@ std::optional<std::string> NSError::stringForKey(const std::string& key) const {
     return *text;
   }
   return std::nullopt;
+}
+
+std::string NSError::description() const {
+  return "Error Domain=" + domain_ + " Code=" + std::to_string(code_) + " \"" +
+         localizedDescription() + "\"";
 }
 
 NSError NSError::withUserInfoValue(const std::string& key, UserInfoValue value) const {

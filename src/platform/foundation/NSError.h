@@ -42,6 +42,7 @@ enum CocoaErrorCode : int64_t {
   NSFileWriteInvalidFileNameError = 514,
   NSFileWriteFileExistsError = 516,
   NSFileWriteOutOfSpaceError = 640,
+  NSPropertyListReadCorruptError = 3840,
   NSCoderReadCorruptError = 4864,
   NSCoderValueNotFoundError = 4865,
 };
@@ -79,6 +80,8 @@ public:
   std::optional<std::string> localizedFailureReason() const;
   const NSError* underlyingError() const;
   std::optional<std::string> stringForKey(const std::string& key) const;
+  // The platform's textual form: Error Domain=D Code=N "description".
+  std::string description() const;
 
   NSError withUserInfoValue(const std::string& key, UserInfoValue value) const;
 

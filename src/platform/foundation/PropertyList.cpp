@@ -153,7 +153,7 @@ PropertyList PropertyList::array() {
 
 std::optional<PropertyList> PropertyList::parse(std::string_view bytes, NSError* error) {
   auto fail = [&]() -> std::optional<PropertyList> {
-    setError(error, NSError(NSCocoaErrorDomain, NSFileReadCorruptFileError,
+    setError(error, NSError(NSCocoaErrorDomain, NSPropertyListReadCorruptError,
                             {{NSDebugDescriptionErrorKey,
                               std::string("The data is not a property list.")}}));
     return std::nullopt;
