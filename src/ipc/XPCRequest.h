@@ -1,0 +1,22 @@
+#pragma once
+
+#include "ipc/XPCIdentifier.h"
+#include "ipc/XPCMessage.h"
+
+#include <functional>
+
+namespace ipc {
+
+// One message received on a connection, as handed to the server side.
+struct XPCRequest {
+  // Encodes its argument and hands the bytes to the sender's reply block; does nothing when the
+  // sender supplied none.
+  using ReplyHandler = std::function<void(const XPCMessage&)>;
+
+  XPCIdentifier<XPCRequest> uid;
+  XPCMessage message;
+  bool needsReply = false;
+  ReplyHandler replyHandler;
+};
+
+} // namespace ipc
