@@ -1,0 +1,241 @@
+// Round trips of a health-check-sized message over the transport, against a raw ping-pong of
+// the same bytes over socketpairs (blocking read/write, one thread per end), in the same run.
+
+#include "platform/xpc/Connection.h"
+#include "platform/xpc/Listener.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace xpc = platform::xpc;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr size_t kMessageSize = 200;
+
+struct Measurement {
+  double p50Microseconds = 0;
+  double messagesPerSecond = 0;
+};
+
+Measurement summarize(std::vector<double>& latencies, Clock::duration elapsed) {
+  std::sort(latencies.begin(), latencies.end());
+  Measurement result;
+  result.p50Microseconds = latencies[latencies.size() / 2];
+  result.messagesPerSecond =
+      static_cast<double>(latencies.size()) / std::chrono::duration<double>(elapsed).count();
+  return result;
+}
+
+double microsecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+bool readFully(int fd, uint8_t* buffer, size_t size) {
+  while (size > 0) {
+    const ssize_t got = ::read(fd, buffer, size);
+    if (got <= 0) {
+      return false;
+    }
+    buffer += got;
+    size -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool writeFully(int fd, const uint8_t* buffer, size_t size) {
+  while (size > 0) {
+    const ssize_t put = ::write(fd, buffer, size);
+    if (put <= 0) {
+      return false;
+    }
+    buffer += put;
+    size -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+// Raw peer: `callers` socketpairs, each with an echo thread and a calling thread.
+Measurement measureRaw(int callers, int iterations) {
+  std::vector<std::vector<double>> latencies(callers);
+  std::vector<std::thread> threads;
+  std::vector<int> ends;
+  for (int index = 0; index < callers; ++index) {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+      std::perror("socketpair");
+      std::exit(1);
+    }
+    ends.push_back(pair[0]);
+    ends.push_back(pair[1]);
+    threads.emplace_back([fd = pair[1]] {
+      uint8_t buffer[kMessageSize];
+      while (readFully(fd, buffer, kMessageSize) && writeFully(fd, buffer, kMessageSize)) {
+      }
+    });
+  }
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  Clock::time_point start;
+  std::vector<std::thread> callerThreads;
+  for (int index = 0; index < callers; ++index) {
+    callerThreads.emplace_back([&, index, fd = ends[2 * index]] {
+      uint8_t message[kMessageSize] = {'{'};
+      uint8_t answer[kMessageSize];
+      latencies[index].reserve(iterations);
+      ready.fetch_add(1);
+      while (!go.load()) {
+      }
+      for (int iteration = 0; iteration < iterations; ++iteration) {
+        const auto sent = Clock::now();
+        writeFully(fd, message, kMessageSize);
+        readFully(fd, answer, kMessageSize);
+        latencies[index].push_back(microsecondsSince(sent));
+      }
+    });
+  }
+  while (ready.load() < callers) {
+    std::this_thread::yield();
+  }
+  start = Clock::now();
+  go.store(true);
+  for (auto& thread : callerThreads) {
+    thread.join();
+  }
+  const auto elapsed = Clock::now() - start;
+  for (int index = 0; index < callers; ++index) {
+    ::shutdown(ends[2 * index], SHUT_RDWR);
+  }
+  for (auto& thread : threads) {
+    thread.join();
+  }
+  for (int fd : ends) {
+    ::close(fd);
+  }
+  std::vector<double> all;
+  for (auto& list : latencies) {
+    all.insert(all.end(), list.begin(), list.end());
+  }
+  return summarize(all, elapsed);
+}
+
+// One call and its wait: the caller sleeps until the reply handler wakes it.
+bool roundTrip(xpc::Connection& connection, const platform::Bytes& payload) {
+  std::atomic<int> state{0};
+  connection.sendWithReply(xpc::Message{payload, {}}, [&state](std::optional<xpc::Message> reply) {
+    state.store(reply ? 1 : 2, std::memory_order_release);
+    state.notify_one();
+  });
+  int seen;
+  while ((seen = state.load(std::memory_order_acquire)) == 0) {
+    state.wait(0, std::memory_order_acquire);
+  }
+  return seen == 1;
+}
+
+Measurement measureOurs(xpc::Connection& connection, int callers, int iterations) {
+  const platform::Bytes payload(kMessageSize, '{');
+  std::vector<std::vector<double>> latencies(callers);
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> callerThreads;
+  for (int index = 0; index < callers; ++index) {
+    callerThreads.emplace_back([&, index] {
+      latencies[index].reserve(iterations);
+      ready.fetch_add(1);
+      while (!go.load()) {
+      }
+      for (int iteration = 0; iteration < iterations; ++iteration) {
+        const auto sent = Clock::now();
+        if (!roundTrip(connection, payload)) {
+          std::fprintf(stderr, "call failed\n");
+          std::exit(1);
+        }
+        latencies[index].push_back(microsecondsSince(sent));
+      }
+    });
+  }
+  while (ready.load() < callers) {
+    std::this_thread::yield();
+  }
+  const auto start = Clock::now();
+  go.store(true);
+  for (auto& thread : callerThreads) {
+    thread.join();
+  }
+  const auto elapsed = Clock::now() - start;
+  std::vector<double> all;
+  for (auto& list : latencies) {
+    all.insert(all.end(), list.begin(), list.end());
+  }
+  return summarize(all, elapsed);
+}
+
+} // namespace
+
+int main() {
+  char directoryTemplate[] = "/tmp/bench_transport.XXXXXX";
+  if (::mkdtemp(directoryTemplate) == nullptr) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  const std::string directory = directoryTemplate;
+  // Two pools, as two processes would have.
+  xpc::TransportOptions serverOptions;
+  serverOptions.pool = xpc::WorkerPool::create();
+  xpc::TransportOptions clientOptions;
+  clientOptions.pool = xpc::WorkerPool::create();
+
+  xpc::Listener listener(directory + "/service", serverOptions);
+  std::mutex acceptedMutex;
+  std::vector<std::shared_ptr<xpc::Connection>> accepted;
+  listener.setConnectionHandler([&](std::shared_ptr<xpc::Connection> connection) {
+    connection->setIncomingCallHandler(
+        [](xpc::Message message, xpc::Reply reply) { reply(std::move(message)); });
+    connection->activate();
+    std::lock_guard lock(acceptedMutex);
+    accepted.push_back(std::move(connection));
+  });
+  platform::NSError error;
+  if (!listener.activate(&error)) {
+    std::fprintf(stderr, "listen: %s\n", error.localizedDescription().c_str());
+    return 1;
+  }
+  auto connection = xpc::Connection::connectToPath(
+      directory + "/service", xpc::PeerRequirement::any, clientOptions, &error);
+  if (!connection) {
+    std::fprintf(stderr, "connect: %s\n", error.localizedDescription().c_str());
+    return 1;
+  }
+  connection->activate();
+
+  measureOurs(*connection, 1, 2000); // warm up both pools
+  measureRaw(1, 2000);
+  const Measurement raw1 = measureRaw(1, 20000);
+  const Measurement ours1 = measureOurs(*connection, 1, 20000);
+  const Measurement raw16 = measureRaw(16, 2000);
+  const Measurement ours16 = measureOurs(*connection, 16, 2000);
+
+  std::printf("transport_rtt_1: ours=%.1f peer=%.1f ratio=%.2f\n", ours1.p50Microseconds,
+              raw1.p50Microseconds, ours1.p50Microseconds / raw1.p50Microseconds);
+  std::printf("transport_rtt_16: ours=%.1f peer=%.1f ratio=%.2f\n", ours16.p50Microseconds,
+              raw16.p50Microseconds, ours16.p50Microseconds / raw16.p50Microseconds);
+  std::printf("transport_throughput_16: ours=%.0f peer=%.0f ratio=%.2f\n", ours16.messagesPerSecond,
+              raw16.messagesPerSecond, raw16.messagesPerSecond / ours16.messagesPerSecond);
+
+  connection->invalidate();
+  listener.invalidate();
+  std::filesystem::remove_all(directory);
+  return 0;
+}

@@ -1,0 +1,130 @@
+#pragma once
+
+#include "platform/foundation/NSError.h"
+#include "platform/xpc/FrameReader.h"
+#include "platform/xpc/Message.h"
+#include "platform/xpc/PeerIdentity.h"
+#include "platform/xpc/Reply.h"
+#include "platform/xpc/TransportOptions.h"
+#include "platform/xpc/UniqueFd.h"
+#include "platform/xpc/WorkerPool.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace platform::xpc {
+
+// Who the client accepts as the server.
+enum class PeerRequirement {
+  any,
+  root, // a privileged helper: the listening process must run as uid 0
+};
+
+// One end of a transport connection: a stream socket carrying frames both ways. Either side
+// may call the other, with or without a reply.
+//
+// Life: set the handlers, then activate() to start reading. The connection ends once: on
+// invalidate(), end of stream, a socket error or a frame that breaks the framing. Ending
+// fails every pending call (its reply handler gets none) and then calls the invalidation
+// handler, both exactly once and on a pool thread. An active connection is kept alive by the
+// pool until it ends; releasing the last reference of one never activated ends it.
+//
+// Threads: incoming calls, replies and the invalidation handler run on pool threads, several
+// at once (also for one connection). Sends may come from any thread; one writes at a time.
+class Connection : public std::enable_shared_from_this<Connection>, private EventSource {
+public:
+  using CallId = uint64_t;
+  // An incoming call; `reply` is empty for a call without reply.
+  using IncomingCallHandler = std::function<void(Message message, Reply reply)>;
+  // The answer to a call, or none when the connection ended (or the call could not be sent).
+  using ReplyHandler = std::function<void(std::optional<Message> reply)>;
+  using InvalidationHandler = std::function<void(const NSError& reason)>;
+
+  // Connects to the socket of service `serviceName` under "/var/run/".
+  static std::shared_ptr<Connection> connectToService(std::string_view serviceName,
+                                                      PeerRequirement requirement,
+                                                      TransportOptions options, NSError* error);
+  // Connects to the socket at `socketPath` (tests use private paths).
+  static std::shared_ptr<Connection> connectToPath(const std::string& socketPath,
+                                                   PeerRequirement requirement,
+                                                   TransportOptions options, NSError* error);
+  // Wraps an accepted, connected stream socket.
+  static std::shared_ptr<Connection> adopt(UniqueFd socket, TransportOptions options,
+                                           NSError* error);
+
+  ~Connection() override;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Handlers are fixed before activate(); setting one later throws std::logic_error.
+  void setIncomingCallHandler(IncomingCallHandler handler);
+  void setInvalidationHandler(InvalidationHandler handler);
+
+  // Starts reading. Calls sent before are written at once; their replies wait for this.
+  void activate();
+  // Ends the connection (shuts the socket down); does nothing once ended.
+  void invalidate();
+  bool isValid() const;
+  // Why the connection ended; none while it is valid.
+  std::optional<NSError> invalidationReason() const;
+
+  // Sends a call that expects one reply; `handler` is called exactly once, with the reply or
+  // with none. Gives the call id, or 0 when the call was refused at once (connection ended,
+  // frame over the caps).
+  CallId sendWithReply(Message message, ReplyHandler handler);
+  // Sends a call without reply; false when it could not be written.
+  bool send(Message message);
+  // Forgets a pending call (for example after a time-out): its handler is dropped uncalled and
+  // a late reply is discarded. False if it was not pending.
+  bool cancelReply(CallId callId);
+
+  const PeerIdentity& peer() const { return peer_; }
+  const PeerCredentials& peerCredentials() const { return peer_.credentials(); }
+  // Whether the peer process that connected is still running (pidfd check, one syscall).
+  bool peerIsSameProcess() const { return peer_.isSameProcessAlive(); }
+
+private:
+  friend class Reply;
+  struct Passkey {};
+
+public:
+  Connection(Passkey, UniqueFd socket, PeerIdentity peer, TransportOptions options);
+
+private:
+  void handleReadiness(uint32_t epollEvents) override;
+  void deliver(ReceivedFrame frame);
+  void deliverReply(ReceivedFrame frame);
+  bool sendReply(CallId callId, Message reply);
+  bool writeMessage(FrameKind kind, CallId callId, const Message& message, NSError* error);
+  bool isSendable(const Message& message, NSError* error) const;
+  void failLater(ReplyHandler handler);
+  void end(const NSError& reason);
+  void log(TransportLogLevel level, const std::string& text) const;
+
+  TransportOptions options_;
+  std::shared_ptr<WorkerPool> pool_;
+  UniqueFd socket_;
+  PeerIdentity peer_;
+  FrameReader reader_; // used only by the thread that the pool reports readiness to
+
+  std::mutex writeMutex_; // one frame on the wire at a time
+
+  mutable std::mutex stateMutex_;
+  bool activated_ = false;
+  bool ended_ = false;
+  std::optional<NSError> invalidationReason_;
+  CallId nextCallId_ = 1;
+  std::unordered_map<CallId, ReplyHandler> pendingReplies_;
+
+  // Fixed before activation, then read without a lock.
+  IncomingCallHandler incomingCallHandler_;
+  InvalidationHandler invalidationHandler_;
+};
+
+} // namespace platform::xpc

@@ -1,0 +1,284 @@
+#include "platform/xpc/WorkerPool.h"
+
+#include "platform/xpc/TransportError.h"
+#include "platform/xpc/UniqueFd.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <pthread.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+
+namespace platform::xpc {
+namespace {
+
+// Tokens below kFirstSourceToken name the pool's own event descriptors.
+constexpr uint64_t kTaskToken = 1;
+constexpr uint64_t kStopToken = 2;
+constexpr uint64_t kFirstSourceToken = 16;
+
+constexpr uint32_t kSourceEvents = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
+
+void reportUnexpected(const char* what) noexcept {
+  // A pool thread has nobody to hand an exception to; the handler above it is at fault.
+  std::fprintf(stderr, "WorkerPool: %s\n", what);
+}
+
+} // namespace
+
+struct WorkerPool::Core {
+  Options options;
+  UniqueFd epoll;
+  UniqueFd taskEvent; // readable while tasks are queued
+  UniqueFd stopEvent; // readable once the pool stops; never drained
+
+  std::mutex mutex;
+  std::deque<Task> tasks;
+  std::unordered_map<uint64_t, std::shared_ptr<EventSource>> sources;
+  uint64_t nextToken = kFirstSourceToken;
+  size_t threads = 0;
+  size_t idle = 0; // threads waiting for work or about to
+  bool stopping = false;
+
+  // Counts a new idle thread when none is left waiting; the caller starts it after unlocking.
+  bool reserveThreadLocked() {
+    if (idle > 0 || threads >= options.maxThreads) {
+      return false;
+    }
+    ++threads;
+    ++idle;
+    return true;
+  }
+
+  static void startThread(const std::shared_ptr<Core>& core) {
+    try {
+      std::thread(run, core).detach();
+    } catch (const std::system_error&) {
+      std::lock_guard lock(core->mutex);
+      --core->threads;
+      --core->idle;
+      reportUnexpected("could not start a thread");
+    }
+  }
+
+  void rearmTasksLocked() {
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLONESHOT;
+    event.data.u64 = kTaskToken;
+    ::epoll_ctl(epoll.get(), EPOLL_CTL_MOD, taskEvent.get(), &event);
+  }
+
+  // Takes one queued task; resets the event once the queue is empty. Under the lock, so the
+  // event is set exactly while tasks are queued.
+  Task popTaskLocked() {
+    if (tasks.empty()) {
+      return Task();
+    }
+    Task task = std::move(tasks.front());
+    tasks.pop_front();
+    if (tasks.empty()) {
+      uint64_t count;
+      [[maybe_unused]] ssize_t ignored = ::read(taskEvent.get(), &count, sizeof(count));
+    }
+    return task;
+  }
+
+  static void runTask(Task& task) noexcept {
+    try {
+      task();
+    } catch (const std::exception& error) {
+      reportUnexpected(error.what());
+    } catch (...) {
+      reportUnexpected("a task threw");
+    }
+  }
+
+  static void run(std::shared_ptr<Core> core) {
+    pthread_setname_np(pthread_self(), "xpc-worker");
+    const int timeout = static_cast<int>(core->options.idleTimeout.count());
+    while (true) {
+      epoll_event event{};
+      const int ready = ::epoll_wait(core->epoll.get(), &event, 1, timeout);
+      if (ready < 0 && errno != EINTR) {
+        reportUnexpected("epoll_wait failed");
+      }
+      Task task;
+      std::shared_ptr<EventSource> source;
+      bool spawn = false;
+      {
+        std::lock_guard lock(core->mutex);
+        if (core->stopping) {
+          task = core->popTaskLocked();
+          if (!task) {
+            --core->threads;
+            --core->idle;
+            return;
+          }
+        } else if (ready <= 0) {
+          // Retire when another thread still waits, or when there is nothing to wait for.
+          const bool othersWait = core->idle > 1;
+          const bool nothingToServe = core->sources.empty() && core->tasks.empty();
+          if (ready == 0 && (othersWait || nothingToServe)) {
+            --core->threads;
+            --core->idle;
+            return;
+          }
+          continue;
+        } else if (event.data.u64 == kTaskToken) {
+          task = core->popTaskLocked();
+          core->rearmTasksLocked();
+        } else if (event.data.u64 != kStopToken) {
+          auto found = core->sources.find(event.data.u64);
+          if (found != core->sources.end()) {
+            source = found->second;
+          }
+        }
+        if (!task && !source) {
+          continue;
+        }
+        --core->idle;
+        spawn = core->reserveThreadLocked();
+      }
+      if (spawn) {
+        startThread(core);
+      }
+      if (task) {
+        runTask(task);
+        task = Task();
+      } else {
+        try {
+          source->handleReadiness(event.events);
+        } catch (const std::exception& error) {
+          reportUnexpected(error.what());
+        }
+        source.reset();
+      }
+      std::lock_guard lock(core->mutex);
+      ++core->idle;
+    }
+  }
+};
+
+std::shared_ptr<WorkerPool> WorkerPool::create(Options options) {
+  auto core = std::make_shared<Core>();
+  core->options = options;
+  if (core->options.maxThreads == 0) {
+    core->options.maxThreads = 1;
+  }
+  core->epoll.reset(::epoll_create1(EPOLL_CLOEXEC));
+  core->taskEvent.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  core->stopEvent.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!core->epoll || !core->taskEvent || !core->stopEvent) {
+    throw std::system_error(errno, std::generic_category(), "WorkerPool");
+  }
+  epoll_event taskEvent{};
+  taskEvent.events = EPOLLIN | EPOLLONESHOT;
+  taskEvent.data.u64 = kTaskToken;
+  epoll_event stopEvent{};
+  stopEvent.events = EPOLLIN;
+  stopEvent.data.u64 = kStopToken;
+  if (::epoll_ctl(core->epoll.get(), EPOLL_CTL_ADD, core->taskEvent.get(), &taskEvent) != 0 ||
+      ::epoll_ctl(core->epoll.get(), EPOLL_CTL_ADD, core->stopEvent.get(), &stopEvent) != 0) {
+    throw std::system_error(errno, std::generic_category(), "WorkerPool");
+  }
+  return std::shared_ptr<WorkerPool>(new WorkerPool(std::move(core)));
+}
+
+const std::shared_ptr<WorkerPool>& WorkerPool::shared() {
+  // Leaked on purpose: pool threads may still run while static destructors do.
+  static auto* pool = new std::shared_ptr<WorkerPool>(create());
+  return *pool;
+}
+
+WorkerPool::WorkerPool(std::shared_ptr<Core> core) : core_(std::move(core)) {}
+
+WorkerPool::~WorkerPool() {
+  std::unordered_map<uint64_t, std::shared_ptr<EventSource>> sources;
+  {
+    std::lock_guard lock(core_->mutex);
+    core_->stopping = true;
+    sources.swap(core_->sources);
+  }
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t ignored = ::write(core_->stopEvent.get(), &one, sizeof(one));
+  // Threads hold the core and let it go as they leave.
+}
+
+void WorkerPool::dispatch(Task task) {
+  bool spawn;
+  {
+    std::lock_guard lock(core_->mutex);
+    if (core_->tasks.empty()) {
+      const uint64_t one = 1;
+      [[maybe_unused]] ssize_t ignored = ::write(core_->taskEvent.get(), &one, sizeof(one));
+    }
+    core_->tasks.push_back(std::move(task));
+    spawn = core_->reserveThreadLocked();
+  }
+  if (spawn) {
+    Core::startThread(core_);
+  }
+}
+
+bool WorkerPool::addSource(int fd, std::shared_ptr<EventSource> source, NSError* error) {
+  bool spawn;
+  uint64_t token;
+  {
+    std::lock_guard lock(core_->mutex);
+    token = core_->nextToken++;
+    source->watchedFd_ = fd;
+    source->token_ = token;
+    core_->sources.emplace(token, source);
+    epoll_event event{};
+    event.events = kSourceEvents;
+    event.data.u64 = token;
+    if (::epoll_ctl(core_->epoll.get(), EPOLL_CTL_ADD, fd, &event) != 0) {
+      const int failure = errno;
+      core_->sources.erase(token);
+      setError(error, makeTransportError(TransportErrorCode::ioFailure,
+                                         "Could not watch the socket.", failure));
+      return false;
+    }
+    spawn = core_->reserveThreadLocked();
+  }
+  if (spawn) {
+    Core::startThread(core_);
+  }
+  return true;
+}
+
+void WorkerPool::rearm(const EventSource& source) {
+  epoll_event event{};
+  event.events = kSourceEvents;
+  event.data.u64 = source.token_;
+  ::epoll_ctl(core_->epoll.get(), EPOLL_CTL_MOD, source.watchedFd_, &event);
+}
+
+std::shared_ptr<EventSource> WorkerPool::removeSource(const EventSource& source) {
+  std::lock_guard lock(core_->mutex);
+  auto found = core_->sources.find(source.token_);
+  if (found == core_->sources.end()) {
+    return nullptr;
+  }
+  ::epoll_ctl(core_->epoll.get(), EPOLL_CTL_DEL, source.watchedFd_, nullptr);
+  auto removed = std::move(found->second);
+  core_->sources.erase(found);
+  return removed;
+}
+
+size_t WorkerPool::threadCount() const {
+  std::lock_guard lock(core_->mutex);
+  return core_->threads;
+}
+
+size_t WorkerPool::sourceCount() const {
+  std::lock_guard lock(core_->mutex);
+  return core_->sources.size();
+}
+
+} // namespace platform::xpc
