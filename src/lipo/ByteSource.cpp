@@ -1,0 +1,150 @@
+#include "lipo/ByteSource.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <unistd.h>
+#include <vector>
+
+namespace lipo {
+namespace {
+
+// The largest amount moved by one system call; keeps every count within ssize_t and off_t.
+constexpr uint64_t kMaxChunk = uint64_t(1) << 30;
+// The buffer of the user-space fallback copy: small, so memory stays flat for any file size.
+constexpr size_t kFallbackBufferSize = size_t(1) << 20;
+
+bool fitsOffset(uint64_t offset, uint64_t length) {
+  constexpr uint64_t maxOffset = uint64_t(std::numeric_limits<off_t>::max());
+  return offset <= maxOffset && length <= maxOffset - offset;
+}
+
+int readAll(int fd, void* buffer, size_t length, uint64_t offset) {
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  while (length > 0) {
+    const size_t chunk = size_t(std::min<uint64_t>(length, kMaxChunk));
+    const ssize_t done = ::pread(fd, bytes, chunk, off_t(offset));
+    if (done < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return errno;
+    }
+    if (done == 0) {
+      return EIO; // the file ended before the range did
+    }
+    bytes += done;
+    offset += uint64_t(done);
+    length -= size_t(done);
+  }
+  return 0;
+}
+
+// Copies through a small buffer; used where the kernel cannot copy between the two files.
+int copyThroughBuffer(int inputFd, uint64_t offset, uint64_t length, int outputFd,
+                      uint64_t outputOffset) {
+  std::vector<uint8_t> buffer(size_t(std::min<uint64_t>(length, kFallbackBufferSize)));
+  while (length > 0) {
+    const size_t chunk = size_t(std::min<uint64_t>(length, buffer.size()));
+    if (int status = readAll(inputFd, buffer.data(), chunk, offset); status != 0) {
+      return status;
+    }
+    if (int status = writeAll(outputFd, buffer.data(), chunk, outputOffset); status != 0) {
+      return status;
+    }
+    offset += chunk;
+    outputOffset += chunk;
+    length -= chunk;
+  }
+  return 0;
+}
+
+bool kernelCopyUnsupported(int error) {
+  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
+         error == EBADF;
+}
+
+} // namespace
+
+int writeAll(int fd, const void* buffer, size_t length, uint64_t offset) {
+  if (!fitsOffset(offset, length)) {
+    return EFBIG;
+  }
+  const auto* bytes = static_cast<const uint8_t*>(buffer);
+  while (length > 0) {
+    const size_t chunk = size_t(std::min<uint64_t>(length, kMaxChunk));
+    const ssize_t done = ::pwrite(fd, bytes, chunk, off_t(offset));
+    if (done < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return errno;
+    }
+    if (done == 0) {
+      return EIO;
+    }
+    bytes += done;
+    offset += uint64_t(done);
+    length -= size_t(done);
+  }
+  return 0;
+}
+
+int FileByteSource::read(uint64_t offset, void* buffer, size_t length) const {
+  if (!fitsOffset(offset, length)) {
+    return EIO;
+  }
+  return readAll(fd_.get(), buffer, length, offset);
+}
+
+int FileByteSource::copyTo(uint64_t offset, uint64_t length, int outputFd,
+                           uint64_t outputOffset) const {
+  if (!fitsOffset(offset, length) || !fitsOffset(outputOffset, length)) {
+    return EFBIG;
+  }
+  // The kernel copies (or shares extents) without the bytes passing through this process.
+  while (length > 0) {
+    loff_t in = loff_t(offset);
+    loff_t out = loff_t(outputOffset);
+    const size_t chunk = size_t(std::min(length, kMaxChunk));
+    const ssize_t done = ::copy_file_range(fd_.get(), &in, outputFd, &out, chunk, 0);
+    if (done < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      if (kernelCopyUnsupported(errno)) {
+        return copyThroughBuffer(fd_.get(), offset, length, outputFd, outputOffset);
+      }
+      return errno;
+    }
+    if (done == 0) {
+      return EIO; // the file ended before the range did
+    }
+    offset += uint64_t(done);
+    outputOffset += uint64_t(done);
+    length -= uint64_t(done);
+  }
+  return 0;
+}
+
+int MemoryByteSource::read(uint64_t offset, void* buffer, size_t length) const {
+  if (offset > bytes_.size() || length > bytes_.size() - offset) {
+    return EIO;
+  }
+  if (length > 0) {
+    std::memcpy(buffer, bytes_.data() + offset, length);
+  }
+  return 0;
+}
+
+int MemoryByteSource::copyTo(uint64_t offset, uint64_t length, int outputFd,
+                             uint64_t outputOffset) const {
+  if (offset > bytes_.size() || length > bytes_.size() - offset) {
+    return EIO;
+  }
+  return writeAll(outputFd, bytes_.data() + offset, size_t(length), outputOffset);
+}
+
+} // namespace lipo

@@ -1,0 +1,142 @@
+#include "lipo/LRBinaryWriter.h"
+
+#include "lipo/FatLayout.h"
+#include "lipo/LipoErrors.h"
+#include "lipo/TemporaryFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lipo {
+namespace {
+
+using platform::NSError;
+
+// The temporary name is fixed, so two rewrites of one file at once would remove each other's
+// temporary file; rewrites in this process take turns.
+std::mutex rewriteMutex;
+
+NSError writerError(int64_t code, std::string description,
+                    std::optional<std::string> failureReason = std::nullopt) {
+  return makeLipoError(BinaryWriterErrorDomain, code, std::move(description),
+                       std::move(failureReason));
+}
+
+NSError ioError(const std::string& what, const std::string& path, int errnoValue) {
+  return writerError(2, kFileHandleOperationExceptionName,
+                     what + " " + path + ": " + std::strerror(errnoValue));
+}
+
+// The directory that holds `path` and the name of the entry in it.
+struct Location {
+  std::string directory;
+  std::string name;
+};
+
+std::optional<Location> locate(const std::string& path) {
+  const auto slash = path.rfind('/');
+  Location location;
+  if (slash == std::string::npos) {
+    location = {".", path};
+  } else {
+    location = {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+  }
+  if (location.name.empty() || location.name == "." || location.name == "..") {
+    return std::nullopt;
+  }
+  return location;
+}
+
+bool rewrite(const LRFatBinaryFile& file, NSError* error) {
+  const std::string& path = file.path();
+  const std::string temporaryPath = path + ".lipo";
+
+  // Every step below works inside this one directory, so a directory swapped along the path
+  // meanwhile cannot redirect the temporary file or the rename.
+  std::optional<Location> location = locate(path);
+  FileDescriptor directory;
+  if (location) {
+    directory.reset(::open(location->directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  }
+  struct stat original {};
+  if (!directory.isValid() ||
+      ::fstatat(directory.get(), location->name.c_str(), &original, 0) != 0) {
+    setError(error, writerError(1, "Can't read stat at file: " + path));
+    return false;
+  }
+
+  std::optional<TemporaryFile> temporary =
+      TemporaryFile::create(directory.get(), location->name + ".lipo");
+  if (!temporary) {
+    setError(error, writerError(1, "Can't create temporary output file: " + path));
+    return false;
+  }
+
+  std::string failureReason;
+  std::optional<FatLayout> layout =
+      FatLayout::make(file.thinFiles(), file.fat64Flag(), &failureReason);
+  if (!layout) {
+    setError(error, writerError(2, kRangeExceptionName, failureReason));
+    return false;
+  }
+  const int fd = temporary->fd();
+  if (int status = writeAll(fd, layout->header.data(), layout->header.size(), 0); status != 0) {
+    setError(error, ioError("Can't write the fat header to", temporaryPath, status));
+    return false;
+  }
+  // Gaps between slices are left as holes; they read back as zero bytes.
+  for (const FatLayout::Placement& placement : layout->placements) {
+    const LRThinFile& slice = file.thinFiles()[placement.slice];
+    if (int status =
+            slice.source().copyTo(slice.sourceOffset(), slice.size(), fd, placement.offset);
+        status != 0) {
+      setError(error, ioError("Can't write a slice to", temporaryPath, status));
+      return false;
+    }
+  }
+
+  // Owner and group first: changing them clears the set-id bits, which the mode then restores.
+  struct stat written {};
+  if (::fstat(fd, &written) != 0) {
+    setError(error, ioError("Can't examine", temporaryPath, errno));
+    return false;
+  }
+  if ((written.st_uid != original.st_uid || written.st_gid != original.st_gid) &&
+      ::fchown(fd, original.st_uid, original.st_gid) != 0) {
+    setError(error, ioError("Can't set the owner of", temporaryPath, errno));
+    return false;
+  }
+  if (::fchmod(fd, original.st_mode & 07777) != 0) {
+    setError(error, ioError("Can't set the permissions of", temporaryPath, errno));
+    return false;
+  }
+  // The new contents reach the disk before the name points at them: a crash leaves either
+  // the old file or the complete new one.
+  if (::fsync(fd) != 0) {
+    setError(error, ioError("Can't write", temporaryPath, errno));
+    return false;
+  }
+  if (int status = temporary->replace(location->name); status != 0) {
+    setError(error, NSError::fileManagerError(status, path, true));
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
+bool LRBinaryWriter::rewriteFatBinaryFile(const LRFatBinaryFile& file, NSError* error) const {
+  try {
+    std::lock_guard lock(rewriteMutex);
+    return rewrite(file, error);
+  } catch (...) {
+    setError(error, exceptionError(BinaryWriterErrorDomain, 2, std::current_exception()));
+    return false;
+  }
+}
+
+} // namespace lipo
