@@ -1,0 +1,102 @@
+#include "platform/security/DynamicCode.h"
+
+#include "platform/security/ProcessInspection.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform::security {
+
+namespace {
+
+SecStatus gone(pid_t pid) {
+  return SecStatus(errSecCSNoSuchCode, "process " + std::to_string(pid) + " is gone");
+}
+
+std::string executableLink(pid_t pid) {
+  return "/proc/" + std::to_string(pid) + "/exe";
+}
+
+} // namespace
+
+SecStatus DynamicCode::create(pid_t pid, int pidfd, std::shared_ptr<DynamicCode>& code) {
+  if (pid <= 0) {
+    return gone(pid);
+  }
+  auto owner = pidOfPidfd(pidfd);
+  if (!owner) {
+    return gone(pid);
+  }
+  if (*owner != pid) {
+    return SecStatus(errSecCSNoSuchCode, "pidfd does not refer to process " + std::to_string(pid));
+  }
+  auto result = std::make_shared<DynamicCode>();
+  result->pid_ = pid;
+  result->pidfd_ = UniqueFd(::fcntl(pidfd, F_DUPFD_CLOEXEC, 0));
+  if (!result->pidfd_.valid()) {
+    return SecStatus(errSecCSNoSuchCode,
+                     std::string("cannot keep the pidfd: ") + std::strerror(errno));
+  }
+  std::string link = executableLink(pid);
+  UniqueFd executable(::open(link.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!executable.valid()) {
+    return gone(pid);
+  }
+  char target[PATH_MAX];
+  ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+  // Only now is it certain that the opened file belongs to the process of the pidfd: had the
+  // pid been reused, the pidfd's process would have exited before the open.
+  if (!isPidfdAlive(result->pidfd_.get())) {
+    return gone(pid);
+  }
+  std::string path = length > 0 ? std::string(target, static_cast<size_t>(length)) : link;
+  if (SecStatus status =
+          StaticCode::createWithDescriptor(std::move(executable), path, result->staticCode_);
+      !status) {
+    return status;
+  }
+  code = std::move(result);
+  return SecStatus::success();
+}
+
+SecStatus DynamicCode::checkAlive() const {
+  return isPidfdAlive(pidfd_.get()) ? SecStatus::success() : gone(pid_);
+}
+
+SecStatus DynamicCode::checkStillRunsSameExecutable() const {
+  struct stat status {};
+  if (::stat(executableLink(pid_).c_str(), &status) != 0) {
+    return gone(pid_);
+  }
+  const FileStamp& opened = staticCode_->stamp();
+  if (status.st_dev != opened.device || status.st_ino != opened.inode) {
+    return SecStatus(errSecCSGuestInvalid,
+                     "process " + std::to_string(pid_) + " now runs another executable");
+  }
+  return SecStatus::success();
+}
+
+SecStatus DynamicCode::checkValidity(const ValidationOptions& options,
+                                     const Requirement* requirement,
+                                     SigningInformation* validated) const {
+  if (SecStatus status = checkAlive(); !status) {
+    return status;
+  }
+  if (SecStatus status = checkProcessHardening(pid_); !status) {
+    return status;
+  }
+  if (SecStatus status = checkStillRunsSameExecutable(); !status) {
+    return status;
+  }
+  // The /proc reads above were of our process only if it is still alive now.
+  if (SecStatus status = checkAlive(); !status) {
+    return status;
+  }
+  return staticCode_->checkValidity(options, requirement, validated);
+}
+
+} // namespace platform::security

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/security/StaticCode.h"
+
+#include <memory>
+#include <string>
+#include <sys/types.h>
+
+namespace platform::security {
+
+// Running code: a process named by its pid and a pidfd that proves which process it is. Its
+// static code is the executable that the process runs, opened through /proc/PID/exe.
+class DynamicCode {
+public:
+  // `pidfd` must refer to `pid` (it is duplicated; the caller keeps its own). errSecCSNoSuchCode
+  // when the process is gone (also when its pid now names another process).
+  static SecStatus create(pid_t pid, int pidfd, std::shared_ptr<DynamicCode>& code);
+
+  pid_t pid() const { return pid_; }
+  int pidfd() const { return pidfd_.get(); }
+  // The executable file of the process, as it was opened.
+  const std::shared_ptr<StaticCode>& staticCode() const { return staticCode_; }
+  // The path of the executable when it was opened (may end in " (deleted)").
+  const std::string& path() const { return staticCode_->path(); }
+
+  // The process is alive, not traced, not started with loader injection, still runs the
+  // executable that was opened, and that executable is valid (and satisfies `requirement`).
+  SecStatus checkValidity(const ValidationOptions& options, const Requirement* requirement,
+                          SigningInformation* validated = nullptr) const;
+  // errSecCSNoSuchCode when the process has exited.
+  SecStatus checkAlive() const;
+
+private:
+  SecStatus checkStillRunsSameExecutable() const;
+
+  pid_t pid_ = 0;
+  UniqueFd pidfd_;
+  std::shared_ptr<StaticCode> staticCode_;
+};
+
+} // namespace platform::security

@@ -1,0 +1,176 @@
+#include "platform/security/ProcessInspection.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string_view>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#ifndef SO_PEERPIDFD
+#define SO_PEERPIDFD 77
+#endif
+
+namespace platform::security {
+
+namespace {
+
+constexpr size_t kMaxStatusSize = 64 * 1024;
+constexpr size_t kMaxEnvironmentSize = 4 * 1024 * 1024;
+
+enum class ReadOutcome { ok, missing, tooLarge, failed };
+
+// Reads a /proc file completely, up to `limit` bytes.
+ReadOutcome readProcFile(const std::string& path, size_t limit, std::string& contents) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd.valid()) {
+    return errno == ENOENT || errno == ESRCH ? ReadOutcome::missing : ReadOutcome::failed;
+  }
+  contents.clear();
+  char buffer[64 * 1024];
+  while (true) {
+    ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      return errno == ESRCH ? ReadOutcome::missing : ReadOutcome::failed;
+    }
+    if (got == 0) {
+      return ReadOutcome::ok;
+    }
+    if (contents.size() + static_cast<size_t>(got) > limit) {
+      return ReadOutcome::tooLarge;
+    }
+    contents.append(buffer, static_cast<size_t>(got));
+  }
+}
+
+// The number after "<field>:\t" on its own line of a /proc status-style text.
+std::optional<long long> numericField(std::string_view text, std::string_view field) {
+  size_t position = 0;
+  while (position < text.size()) {
+    size_t end = text.find('\n', position);
+    std::string_view line = text.substr(
+        position, end == std::string_view::npos ? std::string_view::npos : end - position);
+    position = end == std::string_view::npos ? text.size() : end + 1;
+    if (line.size() <= field.size() || line.substr(0, field.size()) != field ||
+        line[field.size()] != ':') {
+      continue;
+    }
+    std::string_view rest = line.substr(field.size() + 1);
+    while (!rest.empty() && (rest.front() == '\t' || rest.front() == ' ')) {
+      rest.remove_prefix(1);
+    }
+    long long value = 0;
+    auto [pointer, error] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
+    if (error != std::errc()) {
+      return std::nullopt;
+    }
+    return value;
+  }
+  return std::nullopt;
+}
+
+SecStatus gone(pid_t pid) {
+  return SecStatus(errSecCSNoSuchCode, "process " + std::to_string(pid) + " is gone");
+}
+
+SecStatus untrustworthy(pid_t pid, const std::string& reason) {
+  return SecStatus(errSecCSGuestInvalid, "process " + std::to_string(pid) + " refused: " + reason);
+}
+
+} // namespace
+
+UniqueFd openPidfd(pid_t pid) {
+  return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+}
+
+UniqueFd peerPidfd(int socketFd) {
+  int pidfd = -1;
+  socklen_t length = sizeof pidfd;
+  if (::getsockopt(socketFd, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &length) != 0) {
+    return UniqueFd();
+  }
+  return UniqueFd(pidfd);
+}
+
+bool isPidfdAlive(int pidfd) {
+  struct pollfd entry = {pidfd, POLLIN, 0};
+  int ready;
+  do {
+    ready = ::poll(&entry, 1, 0);
+  } while (ready < 0 && errno == EINTR);
+  return ready == 0;
+}
+
+std::optional<pid_t> pidOfPidfd(int pidfd) {
+  std::string text;
+  if (readProcFile("/proc/self/fdinfo/" + std::to_string(pidfd), kMaxStatusSize, text) !=
+      ReadOutcome::ok) {
+    return std::nullopt;
+  }
+  auto pid = numericField(text, "Pid");
+  if (!pid || *pid <= 0) {
+    return std::nullopt;
+  }
+  return static_cast<pid_t>(*pid);
+}
+
+SecStatus checkNotTraced(pid_t pid) {
+  std::string status;
+  switch (readProcFile("/proc/" + std::to_string(pid) + "/status", kMaxStatusSize, status)) {
+  case ReadOutcome::ok:
+    break;
+  case ReadOutcome::missing:
+    return gone(pid);
+  default:
+    return untrustworthy(pid, "cannot read its status");
+  }
+  auto tracer = numericField(status, "TracerPid");
+  if (!tracer) {
+    return untrustworthy(pid, "its status has no TracerPid");
+  }
+  if (*tracer != 0) {
+    return untrustworthy(pid, "it is being traced by process " + std::to_string(*tracer));
+  }
+  return SecStatus::success();
+}
+
+SecStatus checkProcessHardening(pid_t pid) {
+  if (SecStatus status = checkNotTraced(pid); !status) {
+    return status;
+  }
+  std::string environment;
+  switch (
+      readProcFile("/proc/" + std::to_string(pid) + "/environ", kMaxEnvironmentSize, environment)) {
+  case ReadOutcome::ok:
+    break;
+  case ReadOutcome::missing:
+    return gone(pid);
+  case ReadOutcome::tooLarge:
+    return untrustworthy(pid, "its environment is too large to inspect");
+  case ReadOutcome::failed:
+    return untrustworthy(pid, "cannot read its environment");
+  }
+  static constexpr std::string_view kInjectionVariables[] = {
+      "LD_PRELOAD=", "LD_AUDIT=", "LD_LIBRARY_PATH="};
+  std::string_view rest = environment;
+  while (!rest.empty()) {
+    size_t end = rest.find('\0');
+    std::string_view entry = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    for (std::string_view variable : kInjectionVariables) {
+      if (entry.substr(0, variable.size()) == variable) {
+        return untrustworthy(pid, "it was started with " +
+                                      std::string(variable.substr(0, variable.size() - 1)));
+      }
+    }
+  }
+  return SecStatus::success();
+}
+
+} // namespace platform::security

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/security/SecStatus.h"
+#include "platform/security/UniqueFd.h"
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+namespace platform::security {
+
+// A pidfd for `pid` (pidfd_open); invalid with errno set on failure. Prefer the one the
+// socket gives (peerPidfd): a pid alone may already name another process.
+UniqueFd openPidfd(pid_t pid);
+// The pidfd of the process at the other end of a connected Unix socket (SO_PEERPIDFD).
+UniqueFd peerPidfd(int socketFd);
+// True while the process of `pidfd` has not exited (a pidfd turns readable on exit).
+bool isPidfdAlive(int pidfd);
+// The pid that `pidfd` refers to, from /proc/self/fdinfo; none when it is not a pidfd or the
+// process has been reaped.
+std::optional<pid_t> pidOfPidfd(int pidfd);
+
+// The hardened-runtime stand-in: errSecCSGuestInvalid when the process is traced (TracerPid
+// is not 0) or its environment holds LD_PRELOAD, LD_AUDIT or LD_LIBRARY_PATH (or is too large
+// to inspect); errSecCSNoSuchCode when its /proc entry is gone. The caller checks afterwards
+// that the process is still the one it means (pidfd), since a pid may be reused.
+SecStatus checkProcessHardening(pid_t pid);
+// Only the tracing half of the check above, cheap enough for every message.
+SecStatus checkNotTraced(pid_t pid);
+
+} // namespace platform::security
