@@ -1,0 +1,10 @@
+#include "utilities/LaunchdMessageInterface.h"
+
+namespace utilities {
+
+std::optional<platform::PropertyList>
+NoLaunchdMessageInterface::sendMessage(const platform::PropertyList&) {
+  return std::nullopt;
+}
+
+} // namespace utilities
