@@ -1,19 +1,21 @@
 // Encoding plus decoding of one simple-request message (a FileSizeRequest payload) through the
 // transport encoder, against nlohmann::json's own dump and parse of the same JSON document.
 
+#include "api/FileSizeRequest.h"
+#include "ipc/XPCMessageJSONEncoder.h"
+#include "ipc/XPCMessageMapper.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
 
-#include "api/FileSizeRequest.h"
-#include "ipc/XPCMessageJSONEncoder.h"
-#include "ipc/XPCMessageMapper.h"
-
 namespace {
 
 // Keeps the optimiser from dropping a result.
-template <class T> void keep(const T& value) { asm volatile("" : : "g"(&value) : "memory"); }
+template <class T> void keep(const T& value) {
+  asm volatile("" : : "g"(&value) : "memory");
+}
 
 // Nanoseconds per call of `operation`: the best of several rounds, so that a busy neighbour on the
 // machine skews the figure less.
