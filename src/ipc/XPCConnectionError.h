@@ -3,6 +3,7 @@
 #include "ipc/XPCIdentifier.h"
 #include "platform/foundation/NSError.h"
 
+#include <string>
 #include <string_view>
 
 namespace ipc {
@@ -23,6 +24,13 @@ public:
 
   XPCIdentifier<XPCConnectionType> connectionUID;
   Reason reason;
+
+  // The text that log lines show.
+  std::string description() const {
+    return "XPCConnectionError(connectionUID: " + connectionUID.description() +
+           ", reason: IPCProtocol_Static.XPCConnectionError.Reason." +
+           (reason == Reason::invalidated ? "invalidated" : "connectionInsecure") + ")";
+  }
 
   // A record type without a domain of its own bridges with code 1.
   platform::NSError toNSError() const override {

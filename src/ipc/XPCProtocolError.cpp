@@ -79,6 +79,45 @@ struct Encode {
   void operator()(const XPCProtocolError::Unknown&) const {}
 };
 
+std::string quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}
+
+std::string flagDescription(XPCMessageFlag flag) {
+  return "IPCProtocol_Static.XPCMessage.Flag(rawValue: " + std::to_string(flag.rawValue) + ")";
+}
+
+// The associated values of a case as log lines show them, without the surrounding parentheses.
+struct Describe {
+  std::string operator()(const XPCProtocolError::ProtocolVersionMismatch& value) const {
+    return std::to_string(value.version);
+  }
+  std::string operator()(const XPCProtocolError::MailformedTransportMessage& value) const {
+    return quoted(value.description);
+  }
+  std::string operator()(const XPCProtocolError::MessageTypeMismatch& value) const {
+    return "act: " + flagDescription(value.act) + ", exp: " + flagDescription(value.exp);
+  }
+  std::string operator()(const XPCProtocolError::InvalidPayloadType& value) const {
+    return "act: " + (value.act ? "Optional(" + quoted(*value.act) + ")" : std::string("nil")) +
+           ", exp: " + quoted(value.exp);
+  }
+  std::string operator()(const XPCProtocolError::SequenceIsNotRunning& value) const {
+    return value.sequenceID.uuidString();
+  }
+  std::string operator()(const XPCProtocolError::UnsupportedRequest& value) const {
+    return value.connection.description() + ", flags: " + flagDescription(value.flags);
+  }
+  std::string operator()(const XPCProtocolError::MissingRequestHandler& value) const {
+    return quoted(value.requestType) + ", flag: " + flagDescription(value.flag);
+  }
+  std::string operator()(const XPCProtocolError::UnderlyingError& value) const {
+    return quoted(value.description);
+  }
+  // Cases without values.
+  template <class C> std::string operator()(const C&) const { return {}; }
+};
+
 XPCProtocolError decodeCase(size_t index, const Decoder& inner) {
   inner.requireObject();
   switch (index) {
@@ -141,6 +180,12 @@ XPCProtocolError XPCProtocolError::from(const std::exception_ptr& error) {
 
 std::string_view XPCProtocolError::caseName() const {
   return kCaseNames[case_.index()];
+}
+
+std::string XPCProtocolError::description() const {
+  std::string values = std::visit(Describe{}, case_);
+  std::string text(caseName());
+  return values.empty() ? text : text + "(" + values + ")";
 }
 
 platform::NSError XPCProtocolError::toNSError() const {

@@ -137,6 +137,9 @@ public:
   template <class C> bool is() const { return std::holds_alternative<C>(case_); }
   template <class C> const C* as() const { return std::get_if<C>(&case_); }
 
+  // The text that log lines show, e.g. `messageTypeMismatch(act: ...Flag(rawValue: 2), exp: ...)`.
+  std::string description() const;
+
   // Bridges as "IPCProtocol_Static.XPCProtocolError" with the case index as code.
   platform::NSError toNSError() const override;
 

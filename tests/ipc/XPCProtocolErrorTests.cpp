@@ -81,6 +81,17 @@ TEST(XPCProtocolErrorTest, BridgesWithItsCaseIndex) {
   EXPECT_EQ(XPCProtocolError::underlyingError("x").caseName(), "underlyingError");
 }
 
+TEST(XPCProtocolErrorTest, DescriptionsForLogLines) {
+  EXPECT_EQ(XPCProtocolError::timeout().description(), "timeout");
+  EXPECT_EQ(XPCProtocolError::messageTypeMismatch({2}, {4}).description(),
+            "messageTypeMismatch(act: IPCProtocol_Static.XPCMessage.Flag(rawValue: 2), "
+            "exp: IPCProtocol_Static.XPCMessage.Flag(rawValue: 4))");
+  EXPECT_EQ(XPCProtocolError::invalidPayloadType(std::nullopt, "B").description(),
+            "invalidPayloadType(act: nil, exp: \"B\")");
+  EXPECT_EQ(XPCProtocolError::protocolVersionMismatch(2).description(),
+            "protocolVersionMismatch(2)");
+}
+
 TEST(XPCProtocolErrorTest, EqualityAndHashingFollowCaseAndValues) {
   EXPECT_NE(XPCProtocolError::protocolVersionMismatch(2),
             XPCProtocolError::protocolVersionMismatch(3));
