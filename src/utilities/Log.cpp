@@ -35,6 +35,12 @@ bool needsQuotes(std::string_view text) {
 } // namespace
 
 std::string escapeForLog(std::string_view text) {
+  // A log line stays readable even for an absurdly long untrusted argument.
+  constexpr size_t kMaxArgumentBytes = 4096;
+  const bool cut = text.size() > kMaxArgumentBytes;
+  if (cut) {
+    text = text.substr(0, kMaxArgumentBytes);
+  }
   std::string out;
   out.reserve(text.size());
   const bool utf8 = platform::isValidUTF8(text);
@@ -50,6 +56,9 @@ std::string escapeForLog(std::string_view text) {
     } else {
       out += static_cast<char>(c);
     }
+  }
+  if (cut) {
+    out += "...";
   }
   return out;
 }
