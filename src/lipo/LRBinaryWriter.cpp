@@ -114,12 +114,6 @@ bool rewrite(const LRFatBinaryFile& file, NSError* error) {
     setError(error, ioError("Can't set the permissions of", temporaryPath, errno));
     return false;
   }
-  // The new contents reach the disk before the name points at them: a crash leaves either
-  // the old file or the complete new one.
-  if (::fsync(fd) != 0) {
-    setError(error, ioError("Can't write", temporaryPath, errno));
-    return false;
-  }
   if (int status = temporary->replace(location->name); status != 0) {
     setError(error, NSError::fileManagerError(status, path, true));
     return false;
