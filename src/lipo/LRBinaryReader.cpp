@@ -35,22 +35,25 @@ NSError readerError(int64_t code, std::string description,
 struct OpenedFile {
   std::shared_ptr<const ByteSource> source;
   std::optional<NSError> platformError;
+  std::optional<FileIdentity> identity;
 };
 
 OpenedFile openFile(const std::string& path) {
   // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (!fd.isValid()) {
-    return {nullptr, NSError::fileManagerError(errno, path, false)};
+    return {nullptr, NSError::fileManagerError(errno, path, false), std::nullopt};
   }
   struct stat status {};
   if (::fstat(fd.get(), &status) != 0) {
-    return {nullptr, NSError::fileManagerError(errno, path, false)};
+    return {nullptr, NSError::fileManagerError(errno, path, false), std::nullopt};
   }
   if (!S_ISREG(status.st_mode) || status.st_size < 0) {
     return {};
   }
-  return {std::make_shared<FileByteSource>(std::move(fd), uint64_t(status.st_size)), {}};
+  return {std::make_shared<FileByteSource>(std::move(fd), uint64_t(status.st_size)),
+          {},
+          FileIdentity{status.st_dev, status.st_ino}};
 }
 
 // A record is used when its slice lies inside the file and starts on its alignment.
@@ -64,8 +67,9 @@ bool isUsable(const fat::Record& record, uint64_t fileSize) {
   return record.offset % (uint64_t(1) << record.align) == 0;
 }
 
-std::optional<LRFatBinaryFile>
-parseFat(const std::string& path, const std::shared_ptr<const ByteSource>& source, NSError* error) {
+std::optional<LRFatBinaryFile> parseFat(const std::string& path,
+                                        const std::shared_ptr<const ByteSource>& source,
+                                        std::optional<FileIdentity> identity, NSError* error) {
   const uint64_t fileSize = source->size();
   if (fileSize < fat::kHeaderSize) {
     setError(error, readerError(2, kNotFat));
@@ -119,7 +123,7 @@ parseFat(const std::string& path, const std::shared_ptr<const ByteSource>& sourc
     thinFiles.emplace_back(record.cpuType, record.cpuSubType, record.offset, record.size,
                            record.align, source, record.offset);
   }
-  return LRFatBinaryFile(path, *fat64, std::move(thinFiles));
+  return LRFatBinaryFile(path, *fat64, std::move(thinFiles), identity);
 }
 
 std::optional<LRNonFatBinaryFile> parseNonFat(const std::string& path, const ByteSource& source,
@@ -165,7 +169,7 @@ std::optional<LRFatBinaryFile> LRBinaryReader::getFatBinaryFileAtPath(const std:
       setError(error, readerError(4, kBytesAreNil));
       return std::nullopt;
     }
-    return parseFat(path, opened.source, error);
+    return parseFat(path, opened.source, opened.identity, error);
   } catch (...) {
     setError(error, exceptionError(BinaryReaderErrorDomain, 4, std::current_exception()));
     return std::nullopt;
@@ -199,7 +203,7 @@ LRBinaryReader::getFatBinaryFile(const std::string& path, std::shared_ptr<const 
       setError(error, readerError(4, kBytesAreNil));
       return std::nullopt;
     }
-    return parseFat(path, source, error);
+    return parseFat(path, source, std::nullopt, error);
   } catch (...) {
     setError(error, exceptionError(BinaryReaderErrorDomain, 4, std::current_exception()));
     return std::nullopt;

@@ -68,6 +68,12 @@ bool rewrite(const LRFatBinaryFile& file, NSError* error) {
     setError(error, writerError(1, "Can't read stat at file: " + path));
     return false;
   }
+  if (file.sourceIdentity() &&
+      *file.sourceIdentity() != FileIdentity{original.st_dev, original.st_ino}) {
+    setError(error, writerError(1, "Can't read stat at file: " + path,
+                                "The file was replaced after it was read"));
+    return false;
+  }
 
   std::optional<TemporaryFile> temporary =
       TemporaryFile::create(directory.get(), location->name + ".lipo");

@@ -62,7 +62,8 @@ bool LRLipo::removeUnnecessaryThinFilesFromBinaryAtPath(const std::string& path,
       setError(error, lipoError(2, kNoCompatibleArchitecture));
       return false;
     }
-    const LRFatBinaryFile thinned(fatFile->path(), fatFile->fat64Flag(), {std::move(*kept)});
+    const LRFatBinaryFile thinned(fatFile->path(), fatFile->fat64Flag(), {std::move(*kept)},
+                                  fatFile->sourceIdentity());
     return binaryWriter_->rewriteFatBinaryFile(thinned, error);
   } catch (...) {
     setError(error, exceptionError(LipoErrorDomain, 4, std::current_exception()));

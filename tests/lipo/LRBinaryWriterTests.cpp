@@ -173,6 +173,21 @@ TEST_F(LRBinaryWriterTests, KeepsTheOriginalWhenTheSourceShrinksMidWay) {
   expectOriginalIntact(original);
 }
 
+TEST_F(LRBinaryWriterTests, RefusesToReplaceAFileThatTookThePathAfterReading) {
+  writeFile(path_, fatFile(false, {{kArm64, 0, 64, 16, 6, pattern(16, 14)}}), 0600);
+  NSError error;
+  auto read = LRBinaryReader().getFatBinaryFileAtPath(path_, &error);
+  ASSERT_TRUE(read);
+  // Another file is moved to the path: it must not get the first file's contents.
+  const Bytes other = pattern(40, 15);
+  writeFile(directory_.file("other"), other, 0644);
+  ASSERT_EQ(::rename(directory_.file("other").c_str(), path_.c_str()), 0);
+  EXPECT_FALSE(writer_.rewriteFatBinaryFile(*read, &error));
+  EXPECT_EQ(error.domain(), BinaryWriterErrorDomain);
+  EXPECT_EQ(error.code(), 1);
+  expectOriginalIntact(other);
+}
+
 TEST_F(LRBinaryWriterTests, KeepsTheOriginalWhenWritingFailsMidWay) {
   const Bytes original = pattern(64, 11);
   writeFile(path_, original);
