@@ -152,7 +152,7 @@ Measurement median(std::vector<Measurement> runs) {
 }
 
 std::optional<std::string> llvmLipo() {
-  for (const char* candidate : {"/usr/lib/llvm-14/bin/llvm-lipo", "/usr/bin/llvm-lipo"}) {
+  for (const char* candidate : {"/usr/lib/llvm-14/bin/llvm-lipo", "/usr/bin/llvm-lipo-14", "/usr/bin/llvm-lipo"}) {
     if (::access(candidate, X_OK) == 0) {
       return std::string(candidate);
     }

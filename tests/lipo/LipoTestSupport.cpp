@@ -2,7 +2,6 @@
 
 #include "lipo/FatFormat.h"
 
-#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -85,22 +84,8 @@ namespace {
 
 std::optional<std::string> findTool(const std::vector<std::string>& candidates) {
   for (const std::string& candidate : candidates) {
-    if (candidate.find('/') != std::string::npos) {
-      if (::access(candidate.c_str(), X_OK) == 0) {
-        return candidate;
-      }
-      continue;
-    }
-    const char* path = std::getenv("PATH");
-    std::string directories = path != nullptr ? path : "/usr/bin:/bin";
-    for (size_t start = 0; start <= directories.size();) {
-      size_t end = directories.find(':', start);
-      end = end == std::string::npos ? directories.size() : end;
-      std::string full = directories.substr(start, end - start) + "/" + candidate;
-      if (::access(full.c_str(), X_OK) == 0) {
-        return full;
-      }
-      start = end + 1;
+    if (::access(candidate.c_str(), X_OK) == 0) {
+      return candidate;
     }
   }
   return std::nullopt;
@@ -113,7 +98,8 @@ std::optional<std::string> clangPath() {
 }
 
 std::optional<std::string> llvmLipoPath() {
-  return findTool({"/usr/lib/llvm-14/bin/llvm-lipo", "llvm-lipo"});
+  return findTool(
+      {"/usr/lib/llvm-14/bin/llvm-lipo", "/usr/bin/llvm-lipo-14", "/usr/bin/llvm-lipo"});
 }
 
 const Bytes& machObject(const std::string& architecture) {
