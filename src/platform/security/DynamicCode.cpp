@@ -42,12 +42,24 @@ SecStatus DynamicCode::create(pid_t pid, int pidfd, std::shared_ptr<DynamicCode>
                      std::string("cannot keep the pidfd: ") + std::strerror(errno));
   }
   std::string link = executableLink(pid);
+  if (SecStatus status = readProcessImage(pid, result->image_); !status) {
+    return status;
+  }
   UniqueFd executable(::open(link.c_str(), O_RDONLY | O_CLOEXEC));
   if (!executable.valid()) {
     return gone(pid);
   }
   char target[PATH_MAX];
   ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+  ProcessImage after;
+  if (SecStatus status = readProcessImage(pid, after); !status) {
+    return status;
+  }
+  if (result->image_.envEnd == 0 || !(after == result->image_)) {
+    return SecStatus(errSecCSGuestInvalid,
+                     "process " + std::to_string(pid) +
+                         " refused: it is in the middle of starting a program");
+  }
   // Only now is it certain that the opened file belongs to the process of the pidfd: had the
   // pid been reused, the pidfd's process would have exited before the open.
   if (!isPidfdAlive(result->pidfd_.get())) {
@@ -86,8 +98,13 @@ SecStatus DynamicCode::checkValidity(const ValidationOptions& options,
   if (SecStatus status = checkAlive(); !status) {
     return status;
   }
-  if (SecStatus status = checkProcessHardening(pid_); !status) {
+  ProcessImage image;
+  if (SecStatus status = checkProcessHardening(pid_, &image); !status) {
     return status;
+  }
+  if (!(image == image_)) {
+    return SecStatus(errSecCSGuestInvalid,
+                     "process " + std::to_string(pid_) + " has started another program");
   }
   if (SecStatus status = checkStillRunsSameExecutable(); !status) {
     return status;

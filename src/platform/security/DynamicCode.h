@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/security/ProcessInspection.h"
 #include "platform/security/StaticCode.h"
 
 #include <memory>
@@ -23,8 +24,9 @@ public:
   // The path of the executable when it was opened (may end in " (deleted)").
   const std::string& path() const { return staticCode_->path(); }
 
-  // The process is alive, not traced, not started with loader injection, still runs the
-  // executable that was opened, and that executable is valid (and satisfies `requirement`).
+  // The process is alive, not traced, not started with loader injection, has not started
+  // another program since it was opened (not even the same executable again), and its
+  // executable is valid (and satisfies `requirement`).
   SecStatus checkValidity(const ValidationOptions& options, const Requirement* requirement,
                           SigningInformation* validated = nullptr) const;
   // errSecCSNoSuchCode when the process has exited.
@@ -35,6 +37,7 @@ private:
 
   pid_t pid_ = 0;
   UniqueFd pidfd_;
+  ProcessImage image_;
   std::shared_ptr<StaticCode> staticCode_;
 };
 

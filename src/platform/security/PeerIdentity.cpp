@@ -35,9 +35,26 @@ SecStatus PeerIdentity::record(pid_t pid, int pidfd, PeerIdentity& identity) {
   PeerIdentity recorded;
   recorded.pid_ = pid;
   recorded.pidfd_ = UniqueFd(::fcntl(pidfd, F_DUPFD_CLOEXEC, 0));
-  if (!recorded.pidfd_.valid() || !executableOf(pid, recorded.device_, recorded.inode_) ||
-      !isPidfdAlive(recorded.pidfd_.get())) {
+  if (!recorded.pidfd_.valid()) {
     return gone(pid);
+  }
+  ProcessImage after;
+  if (SecStatus status = readProcessImage(pid, recorded.image_); !status) {
+    return status;
+  }
+  if (!executableOf(pid, recorded.device_, recorded.inode_)) {
+    return gone(pid);
+  }
+  if (SecStatus status = readProcessImage(pid, after); !status) {
+    return status;
+  }
+  if (!isPidfdAlive(recorded.pidfd_.get())) {
+    return gone(pid);
+  }
+  if (recorded.image_.envEnd == 0 || !(after == recorded.image_)) {
+    return SecStatus(errSecCSGuestInvalid,
+                     "process " + std::to_string(pid) +
+                         " refused: it is in the middle of starting a program");
   }
   identity = std::move(recorded);
   return SecStatus::success();
@@ -52,6 +69,10 @@ SecStatus PeerIdentity::stillSame() const {
   if (!executableOf(pid_, device, inode)) {
     return gone(pid_);
   }
+  ProcessImage image;
+  if (SecStatus status = readProcessImage(pid_, image); !status) {
+    return status;
+  }
   if (SecStatus status = checkNotTraced(pid_); !status) {
     return status;
   }
@@ -59,7 +80,7 @@ SecStatus PeerIdentity::stillSame() const {
   if (!isPidfdAlive(pidfd_.get())) {
     return gone(pid_);
   }
-  if (device != device_ || inode != inode_) {
+  if (device != device_ || inode != inode_ || !(image == image_)) {
     return SecStatus(errSecCSGuestInvalid,
                      "process " + std::to_string(pid_) + " now runs another executable");
   }

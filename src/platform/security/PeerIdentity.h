@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/security/ProcessInspection.h"
 #include "platform/security/SecStatus.h"
 #include "platform/security/UniqueFd.h"
 
@@ -9,9 +10,10 @@
 namespace platform::security {
 
 // The identity of a connected peer, recorded when the connection is accepted: its pidfd and
-// the device and inode of the executable it runs. `stillSame` is cheap enough to run for
-// every incoming frame; it catches a peer that exited (and whose pid may be reused), that
-// executed another program, or that is being traced now.
+// the device and inode of the executable it runs and the addresses of its program image.
+// `stillSame` is cheap enough to run for every incoming frame; it catches a peer that exited
+// (and whose pid may be reused), that executed another program (even the same executable
+// again, which a fresh image shows), or that is being traced now.
 class PeerIdentity {
 public:
   // `pidfd` must refer to `pid` (it is duplicated). errSecCSNoSuchCode when the process is gone.
@@ -31,6 +33,7 @@ private:
   UniqueFd pidfd_;
   uint64_t device_ = 0;
   uint64_t inode_ = 0;
+  ProcessImage image_;
 };
 
 } // namespace platform::security

@@ -140,9 +140,56 @@ SecStatus checkNotTraced(pid_t pid) {
   return SecStatus::success();
 }
 
-SecStatus checkProcessHardening(pid_t pid) {
+SecStatus readProcessImage(pid_t pid, ProcessImage& image) {
+  std::string text;
+  switch (readProcFile("/proc/" + std::to_string(pid) + "/stat", kMaxStatusSize, text)) {
+  case ReadOutcome::ok:
+    break;
+  case ReadOutcome::missing:
+    return gone(pid);
+  default:
+    return untrustworthy(pid, "cannot read its stat");
+  }
+  // The command name (field 2) may hold spaces and parentheses: count from after the last ')'.
+  size_t close = text.rfind(')');
+  if (close == std::string::npos) {
+    return untrustworthy(pid, "its stat is malformed");
+  }
+  std::string_view rest = std::string_view(text).substr(close + 1);
+  uint64_t fields[52] = {};
+  size_t field = 3;
+  while (!rest.empty() && field < 52) {
+    while (!rest.empty() && rest.front() == ' ') {
+      rest.remove_prefix(1);
+    }
+    size_t end = rest.find(' ');
+    std::string_view token = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+    std::from_chars(token.data(), token.data() + token.size(), fields[field]);
+    ++field;
+  }
+  if (field < 52) {
+    return untrustworthy(pid, "its stat is too short");
+  }
+  image.argStart = fields[48];
+  image.argEnd = fields[49];
+  image.envStart = fields[50];
+  image.envEnd = fields[51];
+  return SecStatus::success();
+}
+
+SecStatus checkProcessHardening(pid_t pid, ProcessImage* image) {
   if (SecStatus status = checkNotTraced(pid); !status) {
     return status;
+  }
+  // While an exec is under way /proc already shows the new executable but an empty
+  // environment: such a process cannot be judged yet.
+  ProcessImage before;
+  if (SecStatus status = readProcessImage(pid, before); !status) {
+    return status;
+  }
+  if (before.envEnd == 0) {
+    return untrustworthy(pid, "it is in the middle of starting a program");
   }
   std::string environment;
   switch (
@@ -169,6 +216,17 @@ SecStatus checkProcessHardening(pid_t pid) {
                                       std::string(variable.substr(0, variable.size() - 1)));
       }
     }
+  }
+  // The environment read belongs to the program inspected only if no exec came between.
+  ProcessImage after;
+  if (SecStatus status = readProcessImage(pid, after); !status) {
+    return status;
+  }
+  if (!(after == before)) {
+    return untrustworthy(pid, "it started another program during the check");
+  }
+  if (image != nullptr) {
+    *image = after;
   }
   return SecStatus::success();
 }

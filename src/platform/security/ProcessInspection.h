@@ -3,6 +3,7 @@
 #include "platform/security/SecStatus.h"
 #include "platform/security/UniqueFd.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -20,11 +21,26 @@ bool isPidfdAlive(int pidfd);
 // process has been reaped.
 std::optional<pid_t> pidOfPidfd(int pidfd);
 
+// Where the kernel placed the arguments and environment of the program a process runs
+// (/proc/PID/stat). Every exec draws new, randomised addresses, so a changed image means the
+// process has started another program, even the same executable again. envEnd is 0 while an
+// exec is still setting the new program up.
+struct ProcessImage {
+  uint64_t argStart = 0;
+  uint64_t argEnd = 0;
+  uint64_t envStart = 0;
+  uint64_t envEnd = 0;
+  bool operator==(const ProcessImage& other) const = default;
+};
+// errSecCSNoSuchCode when the process is gone; errSecCSGuestInvalid when it cannot be read.
+SecStatus readProcessImage(pid_t pid, ProcessImage& image);
+
 // The hardened-runtime stand-in: errSecCSGuestInvalid when the process is traced (TracerPid
-// is not 0) or its environment holds LD_PRELOAD, LD_AUDIT or LD_LIBRARY_PATH (or is too large
-// to inspect); errSecCSNoSuchCode when its /proc entry is gone. The caller checks afterwards
+// is not 0), is in the middle of an exec, or its environment holds LD_PRELOAD, LD_AUDIT or
+// LD_LIBRARY_PATH (or is too large to inspect); errSecCSNoSuchCode when its /proc entry is
+// gone. `image` receives the program image that was inspected. The caller checks afterwards
 // that the process is still the one it means (pidfd), since a pid may be reused.
-SecStatus checkProcessHardening(pid_t pid);
+SecStatus checkProcessHardening(pid_t pid, ProcessImage* image = nullptr);
 // Only the tracing half of the check above, cheap enough for every message.
 SecStatus checkNotTraced(pid_t pid);
 
