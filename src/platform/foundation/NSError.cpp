@@ -55,6 +55,8 @@ std::optional<std::string> cocoaDescription(int64_t code, const std::string& nam
     return std::string("The data couldn’t be read because it isn’t in the correct format.");
   case NSCoderValueNotFoundError:
     return std::string("The data couldn’t be read because it is missing.");
+  case NSCoderInvalidValueError:
+    return std::string("The data couldn’t be written because it isn’t in the correct format.");
   default:
     return std::nullopt;
   }

@@ -45,6 +45,7 @@ enum CocoaErrorCode : int64_t {
   NSPropertyListReadCorruptError = 3840,
   NSCoderReadCorruptError = 4864,
   NSCoderValueNotFoundError = 4865,
+  NSCoderInvalidValueError = 4866,
 };
 
 // A user-information value. Errors nest through shared pointers so that the value stays

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "platform/archive/Object.h"
+#include "platform/foundation/NSError.h"
+
+namespace platform::archive {
+
+// NSError as an archived object: {"NSCode": integer, "NSDomain": string, "NSUserInfo":
+// dictionary or $null}. The user information maps to the error value's: strings, integers,
+// reals, Booleans, URLs, errors, and arrays of errors or of strings travel; other values found
+// in an archive (dates, data, nested dictionaries) are dropped on reading.
+class NSErrorObject final : public Object {
+public:
+  explicit NSErrorObject(NSError error) : error_(std::move(error)) {}
+  static std::shared_ptr<NSErrorObject> make(NSError error);
+  static const ObjectClass& classObject();
+
+  const NSError& error() const { return error_; }
+
+  const ObjectClass& objectClass() const override { return classObject(); }
+  void encodeWithCoder(KeyedArchiver& coder) const override;
+  bool isEqual(const Object& other) const override;
+  size_t hash() const override;
+  std::string description() const override;
+
+private:
+  NSError error_;
+};
+
+} // namespace platform::archive

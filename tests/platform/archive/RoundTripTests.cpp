@@ -1,0 +1,178 @@
+#include "TestClasses.h"
+#include "platform/archive/ArchiveErrors.h"
+#include "platform/archive/ErrorObject.h"
+#include "platform/archive/FileHandle.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace archive_test {
+namespace {
+
+const ClassSet& standardClasses() {
+  static const ClassSet classes = {
+      &NSString::classObject(), &NSNumber::classObject(),     &NSData::classObject(),
+      &NSDate::classObject(),   &NSUUID::classObject(),       &NSURL::classObject(),
+      &NSArray::classObject(),  &NSSet::classObject(),        &NSDictionary::classObject(),
+      &NSNull::classObject(),   &NSErrorObject::classObject()};
+  return classes;
+}
+
+ObjectPtr roundTrip(const ObjectPtr& object, const ClassSet& allowed = standardClasses()) {
+  NSError error;
+  auto bytes = archivedDataWithRootObject(object, true, &error);
+  EXPECT_TRUE(bytes) << error.stringForKey(NSDebugDescriptionErrorKey).value_or("");
+  if (!bytes) {
+    return nullptr;
+  }
+  auto decoded = unarchivedObjectOfClasses(allowed, *bytes, &error, testOptions());
+  EXPECT_NE(decoded, nullptr) << error.stringForKey(NSDebugDescriptionErrorKey).value_or("");
+  return decoded;
+}
+
+TEST(ArchiveRoundTrip, StandardValueClasses) {
+  const std::vector<ObjectPtr> values = {
+      NSString::make("plain"),
+      NSString::make(""),
+      NSString::make("ünïcödé ✓ \"quoted\""),
+      NSNumber::make(int64_t{-42}),
+      NSNumber::make(int64_t{INT64_MAX}),
+      NSNumber::make(int64_t{INT64_MIN}),
+      NSNumber::make(2.5),
+      NSNumber::make(true),
+      NSNumber::make(false),
+      NSData::make({0, 1, 2, 255}),
+      NSData::make({}),
+      NSDate::make(Date::fromTimeIntervalSinceReferenceDate(123456.75)),
+      NSUUID::make(UUID()),
+      NSURL::make(URL::fileURLWithPath("/Library/Application Support/a b")),
+      NSURL::make(*URL::fromString("https://example.invalid/x?y=1")),
+      NSNull::null(),
+  };
+  for (const auto& value : values) {
+    auto decoded = roundTrip(value);
+    ASSERT_NE(decoded, nullptr) << value->description();
+    EXPECT_EQ(&decoded->objectClass(), &value->objectClass()) << value->description();
+    EXPECT_TRUE(decoded->isEqual(*value)) << value->description();
+  }
+  auto boolean = std::dynamic_pointer_cast<NSNumber>(roundTrip(NSNumber::make(true)));
+  ASSERT_NE(boolean, nullptr);
+  EXPECT_TRUE(boolean->isBoolean());
+}
+
+TEST(ArchiveRoundTrip, Collections) {
+  auto array = NSArray::make({NSString::make("a"), NSNumber::make(int64_t{1}),
+                              NSArray::makeWithStrings({"nested"}), NSNull::null()});
+  auto set = NSSet::make({NSString::make("a"), NSString::make("a"), NSString::make("b")});
+  EXPECT_EQ(set->count(), 2u);
+  auto dictionary = NSDictionary::make({{NSString::make("k"), NSString::make("v")},
+                                        {NSString::make("n"), NSNumber::make(3.0)},
+                                        {NSString::make("list"), array}});
+  for (const ObjectPtr& collection :
+       std::vector<ObjectPtr>{array, set, dictionary, NSArray::make({})}) {
+    auto decoded = roundTrip(collection);
+    ASSERT_NE(decoded, nullptr);
+    EXPECT_TRUE(decoded->isEqual(*collection)) << collection->description();
+  }
+  auto decoded = std::dynamic_pointer_cast<NSDictionary>(roundTrip(dictionary));
+  ASSERT_NE(decoded, nullptr);
+  EXPECT_TRUE(decoded->objectForKey("list")->isEqual(*array));
+}
+
+TEST(ArchiveRoundTrip, ErrorWithEveryUserInfoKind) {
+  auto underlying = std::make_shared<const NSError>(NSError::posix(ENOENT, "/tmp/missing"));
+  NSError error("kKLVPrivilegedAccessErrorDomain", 100502,
+                {{NSURLErrorKey, URL::fileURLWithPath("/tmp/x")},
+                 {NSUnderlyingErrorKey, underlying},
+                 {"count", int64_t{7}},
+                 {"ratio", 0.5},
+                 {"flag", true},
+                 {"text", std::string("words")},
+                 {"names", std::vector<std::string>{"a", "b"}},
+                 {"kKLVEmbeddedErrorsKey", std::vector<NSError>{NSError::posix(EPERM)}}});
+  auto decoded = std::dynamic_pointer_cast<NSErrorObject>(roundTrip(NSErrorObject::make(error)));
+  ASSERT_NE(decoded, nullptr);
+  EXPECT_EQ(decoded->error(), error);
+
+  auto plain = std::dynamic_pointer_cast<NSErrorObject>(
+      roundTrip(NSErrorObject::make(NSError(NSCocoaErrorDomain, 4))));
+  ASSERT_NE(plain, nullptr);
+  EXPECT_TRUE(plain->error().userInfo().empty());
+}
+
+TEST(ArchiveRoundTrip, CustomHierarchyDecodesAsItsOwnClassThroughTheBase) {
+  auto task = std::make_shared<TestTask>(UUID(), sampleFields());
+  NSError error;
+  auto bytes = archivedDataWithRootObject(task, true, &error);
+  ASSERT_TRUE(bytes);
+  auto decoded = unarchivedObjectOfClass<TestBaseTask>(*bytes, &error, testOptions());
+  ASSERT_NE(decoded, nullptr) << error.stringForKey(NSDebugDescriptionErrorKey).value_or("");
+  EXPECT_EQ(&decoded->objectClass(), &TestTask::classObject());
+  EXPECT_TRUE(decoded->isEqual(*task));
+
+  auto other = std::make_shared<TestTask>(UUID(), sampleFields());
+  EXPECT_FALSE(other->isEqual(*task)); // same fields, another uuid
+}
+
+TEST(ArchiveRoundTrip, SharedObjectsDecodeOnceAndStayShared) {
+  auto url = NSURL::make(URL::fileURLWithPath("/shared"));
+  auto array = NSArray::make({url, url, NSString::make("s"), NSString::make("s")});
+  auto decoded = std::dynamic_pointer_cast<NSArray>(roundTrip(array));
+  ASSERT_NE(decoded, nullptr);
+  ASSERT_EQ(decoded->count(), 4u);
+  EXPECT_EQ(decoded->objects()[0], decoded->objects()[1]);
+  EXPECT_EQ(decoded->objects()[2], decoded->objects()[3]); // strings are shared by value
+}
+
+TEST(ArchiveRoundTrip, SecureCodingIsRequiredOnlyWhenAsked) {
+  auto insecure = std::make_shared<InsecureTask>(UUID());
+  NSError error;
+  EXPECT_FALSE(archivedDataWithRootObject(insecure, true, &error));
+  EXPECT_EQ(error.domain(), NSCocoaErrorDomain);
+  EXPECT_EQ(error.code(), NSCoderInvalidValueError);
+  EXPECT_EQ(error.localizedDescription(),
+            "The data couldn’t be written because it isn’t in the correct format.");
+  EXPECT_TRUE(archivedDataWithRootObject(insecure, false, &error));
+  EXPECT_FALSE(archivedDataWithRootObject(nullptr, true, &error));
+}
+
+TEST(ArchiveRoundTrip, FileHandlesTravelAsIndexesIntoTheDescriptorList) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  auto handle = NSFileHandle::make(ends[1]);
+  auto root = NSArray::make({NSString::make("before"), handle});
+
+  NSError error;
+  EXPECT_FALSE(archivedDataWithRootObject(root, true, &error)); // no channel for descriptors
+  EXPECT_EQ(error.code(), NSCoderInvalidValueError);
+
+  std::vector<int> descriptors;
+  auto bytes = archivedDataWithRootObject(root, true, &error, &descriptors);
+  ASSERT_TRUE(bytes);
+  ASSERT_EQ(descriptors, std::vector<int>{ends[1]});
+
+  UnarchiveOptions options = testOptions();
+  options.fileDescriptors = descriptors;
+  auto decoded = std::dynamic_pointer_cast<NSArray>(unarchivedObjectOfClasses(
+      {&NSArray::classObject(), &NSString::classObject(), &NSFileHandle::classObject()}, *bytes,
+      &error, options));
+  ASSERT_NE(decoded, nullptr);
+  auto received = std::dynamic_pointer_cast<NSFileHandle>(decoded->objects()[1]);
+  ASSERT_NE(received, nullptr);
+  EXPECT_NE(received->fileDescriptor(), ends[1]); // a duplicate the handle owns
+  ASSERT_EQ(::write(received->fileDescriptor(), "x", 1), 1);
+  char byte = 0;
+  ASSERT_EQ(::read(ends[0], &byte, 1), 1);
+  EXPECT_EQ(byte, 'x');
+  ::close(ends[0]);
+
+  // Without the descriptors the index points nowhere.
+  EXPECT_EQ(unarchivedObjectOfClasses(
+                {&NSArray::classObject(), &NSString::classObject(), &NSFileHandle::classObject()},
+                *bytes, &error, testOptions()),
+            nullptr);
+  EXPECT_EQ(error.code(), NSCoderReadCorruptError);
+}
+
+} // namespace
+} // namespace archive_test
