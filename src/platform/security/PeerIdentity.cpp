@@ -1,10 +1,7 @@
 #include "platform/security/PeerIdentity.h"
 
-#include "platform/security/ProcessInspection.h"
-
 #include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
 
 namespace platform::security {
 
@@ -14,15 +11,8 @@ SecStatus gone(pid_t pid) {
   return SecStatus(errSecCSNoSuchCode, "process " + std::to_string(pid) + " is gone");
 }
 
-// Device and inode of the executable that `pid` runs.
-bool executableOf(pid_t pid, uint64_t& device, uint64_t& inode) {
-  struct stat status {};
-  if (::stat(("/proc/" + std::to_string(pid) + "/exe").c_str(), &status) != 0) {
-    return false;
-  }
-  device = status.st_dev;
-  inode = status.st_ino;
-  return true;
+SecStatus changed(pid_t pid, const char* what) {
+  return SecStatus(errSecCSGuestInvalid, "process " + std::to_string(pid) + " " + what);
 }
 
 } // namespace
@@ -38,23 +28,25 @@ SecStatus PeerIdentity::record(pid_t pid, int pidfd, PeerIdentity& identity) {
   if (!recorded.pidfd_.valid()) {
     return gone(pid);
   }
+  if (SecStatus status = ProcessFiles::open(pid, recorded.files_); !status) {
+    return status;
+  }
   ProcessImage after;
-  if (SecStatus status = readProcessImage(pid, recorded.image_); !status) {
+  if (SecStatus status = recorded.files_.readImage(recorded.image_); !status) {
     return status;
   }
-  if (!executableOf(pid, recorded.device_, recorded.inode_)) {
-    return gone(pid);
-  }
-  if (SecStatus status = readProcessImage(pid, after); !status) {
+  if (SecStatus status = recorded.files_.executable(recorded.device_, recorded.inode_); !status) {
     return status;
   }
+  if (SecStatus status = recorded.files_.readImage(after); !status) {
+    return status;
+  }
+  // The /proc entry opened above belongs to the pidfd's process only if it is alive now.
   if (!isPidfdAlive(recorded.pidfd_.get())) {
     return gone(pid);
   }
   if (recorded.image_.envEnd == 0 || !(after == recorded.image_)) {
-    return SecStatus(errSecCSGuestInvalid,
-                     "process " + std::to_string(pid) +
-                         " refused: it is in the middle of starting a program");
+    return changed(pid, "refused: it is in the middle of starting a program");
   }
   identity = std::move(recorded);
   return SecStatus::success();
@@ -64,25 +56,20 @@ SecStatus PeerIdentity::stillSame() const {
   if (!pidfd_.valid() || !isPidfdAlive(pidfd_.get())) {
     return gone(pid_);
   }
+  ProcessImage image;
+  if (SecStatus status = files_.readImage(image); !status) {
+    return status;
+  }
   uint64_t device = 0;
   uint64_t inode = 0;
-  if (!executableOf(pid_, device, inode)) {
-    return gone(pid_);
-  }
-  ProcessImage image;
-  if (SecStatus status = readProcessImage(pid_, image); !status) {
+  if (SecStatus status = files_.executable(device, inode); !status) {
     return status;
   }
-  if (SecStatus status = checkNotTraced(pid_); !status) {
+  if (SecStatus status = files_.checkNotTraced(); !status) {
     return status;
-  }
-  // What /proc said belongs to our peer only if it is still alive after the reads.
-  if (!isPidfdAlive(pidfd_.get())) {
-    return gone(pid_);
   }
   if (device != device_ || inode != inode_ || !(image == image_)) {
-    return SecStatus(errSecCSGuestInvalid,
-                     "process " + std::to_string(pid_) + " now runs another executable");
+    return changed(pid_, "now runs another program");
   }
   return SecStatus::success();
 }

@@ -11,9 +11,10 @@ namespace platform::security {
 
 // The identity of a connected peer, recorded when the connection is accepted: its pidfd and
 // the device and inode of the executable it runs and the addresses of its program image.
-// `stillSame` is cheap enough to run for every incoming frame; it catches a peer that exited
-// (and whose pid may be reused), that executed another program (even the same executable
-// again, which a fresh image shows), or that is being traced now.
+// `stillSame` (three reads of open /proc descriptors and one fstatat) is cheap enough to run for
+// every incoming frame; it catches a peer that exited (and whose pid may be reused), that executed
+// another program (even the same executable again, which a fresh image shows), or that is being
+// traced now.
 class PeerIdentity {
 public:
   // `pidfd` must refer to `pid` (it is duplicated). errSecCSNoSuchCode when the process is gone.
@@ -34,6 +35,7 @@ private:
   uint64_t device_ = 0;
   uint64_t inode_ = 0;
   ProcessImage image_;
+  ProcessFiles files_; // the peer's /proc entries, tied to that process
 };
 
 } // namespace platform::security

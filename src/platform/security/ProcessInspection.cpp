@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <string_view>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -23,16 +24,13 @@ constexpr size_t kMaxEnvironmentSize = 4 * 1024 * 1024;
 
 enum class ReadOutcome { ok, missing, tooLarge, failed };
 
-// Reads a /proc file completely, up to `limit` bytes.
-ReadOutcome readProcFile(const std::string& path, size_t limit, std::string& contents) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (!fd.valid()) {
-    return errno == ENOENT || errno == ESRCH ? ReadOutcome::missing : ReadOutcome::failed;
-  }
+// Reads an open /proc file from its start, up to `limit` bytes. Reads of a process that is
+// gone fail with ESRCH, even through a descriptor opened while it lived.
+ReadOutcome readAll(int fd, size_t limit, std::string& contents) {
   contents.clear();
-  char buffer[64 * 1024];
+  char buffer[16 * 1024];
   while (true) {
-    ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+    ssize_t got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(contents.size()));
     if (got < 0 && errno == EINTR) {
       continue;
     }
@@ -47,6 +45,19 @@ ReadOutcome readProcFile(const std::string& path, size_t limit, std::string& con
     }
     contents.append(buffer, static_cast<size_t>(got));
   }
+}
+
+UniqueFd openProcFile(int directoryFd, const std::string& path) {
+  return UniqueFd(::openat(directoryFd, path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+}
+
+// Reads a /proc file completely, up to `limit` bytes.
+ReadOutcome readProcFile(const std::string& path, size_t limit, std::string& contents) {
+  UniqueFd fd = openProcFile(AT_FDCWD, path);
+  if (!fd.valid()) {
+    return errno == ENOENT || errno == ESRCH ? ReadOutcome::missing : ReadOutcome::failed;
+  }
+  return readAll(fd.get(), limit, contents);
 }
 
 // The number after "<field>:\t" on its own line of a /proc status-style text.
@@ -81,6 +92,65 @@ SecStatus gone(pid_t pid) {
 
 SecStatus untrustworthy(pid_t pid, const std::string& reason) {
   return SecStatus(errSecCSGuestInvalid, "process " + std::to_string(pid) + " refused: " + reason);
+}
+
+// Judges the TracerPid line of /proc/PID/status.
+SecStatus tracerStatus(pid_t pid, ReadOutcome outcome, const std::string& status) {
+  switch (outcome) {
+  case ReadOutcome::ok:
+    break;
+  case ReadOutcome::missing:
+    return gone(pid);
+  default:
+    return untrustworthy(pid, "cannot read its status");
+  }
+  auto tracer = numericField(status, "TracerPid");
+  if (!tracer) {
+    return untrustworthy(pid, "its status has no TracerPid");
+  }
+  if (*tracer != 0) {
+    return untrustworthy(pid, "it is being traced by process " + std::to_string(*tracer));
+  }
+  return SecStatus::success();
+}
+
+// Takes the program image addresses out of /proc/PID/stat.
+SecStatus imageStatus(pid_t pid, ReadOutcome outcome, const std::string& text,
+                      ProcessImage& image) {
+  switch (outcome) {
+  case ReadOutcome::ok:
+    break;
+  case ReadOutcome::missing:
+    return gone(pid);
+  default:
+    return untrustworthy(pid, "cannot read its stat");
+  }
+  // The command name (field 2) may hold spaces and parentheses: count from after the last ')'.
+  size_t close = text.rfind(')');
+  if (close == std::string::npos) {
+    return untrustworthy(pid, "its stat is malformed");
+  }
+  std::string_view rest = std::string_view(text).substr(close + 1);
+  uint64_t fields[52] = {};
+  size_t field = 3;
+  while (!rest.empty() && field < 52) {
+    while (!rest.empty() && rest.front() == ' ') {
+      rest.remove_prefix(1);
+    }
+    size_t end = rest.find(' ');
+    std::string_view token = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+    std::from_chars(token.data(), token.data() + token.size(), fields[field]);
+    ++field;
+  }
+  if (field < 52) {
+    return untrustworthy(pid, "its stat is too short");
+  }
+  image.argStart = fields[48];
+  image.argEnd = fields[49];
+  image.envStart = fields[50];
+  image.envEnd = fields[51];
+  return SecStatus::success();
 }
 
 } // namespace
@@ -122,60 +192,16 @@ std::optional<pid_t> pidOfPidfd(int pidfd) {
 
 SecStatus checkNotTraced(pid_t pid) {
   std::string status;
-  switch (readProcFile("/proc/" + std::to_string(pid) + "/status", kMaxStatusSize, status)) {
-  case ReadOutcome::ok:
-    break;
-  case ReadOutcome::missing:
-    return gone(pid);
-  default:
-    return untrustworthy(pid, "cannot read its status");
-  }
-  auto tracer = numericField(status, "TracerPid");
-  if (!tracer) {
-    return untrustworthy(pid, "its status has no TracerPid");
-  }
-  if (*tracer != 0) {
-    return untrustworthy(pid, "it is being traced by process " + std::to_string(*tracer));
-  }
-  return SecStatus::success();
+  ReadOutcome outcome =
+      readProcFile("/proc/" + std::to_string(pid) + "/status", kMaxStatusSize, status);
+  return tracerStatus(pid, outcome, status);
 }
 
 SecStatus readProcessImage(pid_t pid, ProcessImage& image) {
   std::string text;
-  switch (readProcFile("/proc/" + std::to_string(pid) + "/stat", kMaxStatusSize, text)) {
-  case ReadOutcome::ok:
-    break;
-  case ReadOutcome::missing:
-    return gone(pid);
-  default:
-    return untrustworthy(pid, "cannot read its stat");
-  }
-  // The command name (field 2) may hold spaces and parentheses: count from after the last ')'.
-  size_t close = text.rfind(')');
-  if (close == std::string::npos) {
-    return untrustworthy(pid, "its stat is malformed");
-  }
-  std::string_view rest = std::string_view(text).substr(close + 1);
-  uint64_t fields[52] = {};
-  size_t field = 3;
-  while (!rest.empty() && field < 52) {
-    while (!rest.empty() && rest.front() == ' ') {
-      rest.remove_prefix(1);
-    }
-    size_t end = rest.find(' ');
-    std::string_view token = rest.substr(0, end);
-    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
-    std::from_chars(token.data(), token.data() + token.size(), fields[field]);
-    ++field;
-  }
-  if (field < 52) {
-    return untrustworthy(pid, "its stat is too short");
-  }
-  image.argStart = fields[48];
-  image.argEnd = fields[49];
-  image.envStart = fields[50];
-  image.envEnd = fields[51];
-  return SecStatus::success();
+  ReadOutcome outcome =
+      readProcFile("/proc/" + std::to_string(pid) + "/stat", kMaxStatusSize, text);
+  return imageStatus(pid, outcome, text, image);
 }
 
 SecStatus checkProcessHardening(pid_t pid, ProcessImage* image) {
@@ -228,6 +254,43 @@ SecStatus checkProcessHardening(pid_t pid, ProcessImage* image) {
   if (image != nullptr) {
     *image = after;
   }
+  return SecStatus::success();
+}
+
+SecStatus ProcessFiles::open(pid_t pid, ProcessFiles& files) {
+  ProcessFiles opened;
+  opened.pid_ = pid;
+  opened.directory_ = UniqueFd(
+      ::open(("/proc/" + std::to_string(pid)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!opened.directory_.valid()) {
+    return gone(pid);
+  }
+  opened.stat_ = openProcFile(opened.directory_.get(), "stat");
+  opened.status_ = openProcFile(opened.directory_.get(), "status");
+  if (!opened.stat_.valid() || !opened.status_.valid()) {
+    return gone(pid);
+  }
+  files = std::move(opened);
+  return SecStatus::success();
+}
+
+SecStatus ProcessFiles::readImage(ProcessImage& image) const {
+  std::string text;
+  return imageStatus(pid_, readAll(stat_.get(), kMaxStatusSize, text), text, image);
+}
+
+SecStatus ProcessFiles::checkNotTraced() const {
+  std::string text;
+  return tracerStatus(pid_, readAll(status_.get(), kMaxStatusSize, text), text);
+}
+
+SecStatus ProcessFiles::executable(uint64_t& device, uint64_t& inode) const {
+  struct stat status {};
+  if (::fstatat(directory_.get(), "exe", &status, 0) != 0) {
+    return gone(pid_);
+  }
+  device = status.st_dev;
+  inode = status.st_ino;
   return SecStatus::success();
 }
 

@@ -41,7 +41,28 @@ SecStatus readProcessImage(pid_t pid, ProcessImage& image);
 // gone. `image` receives the program image that was inspected. The caller checks afterwards
 // that the process is still the one it means (pidfd), since a pid may be reused.
 SecStatus checkProcessHardening(pid_t pid, ProcessImage* image = nullptr);
-// Only the tracing half of the check above, cheap enough for every message.
+// Only the tracing half of the check above.
 SecStatus checkNotTraced(pid_t pid);
+
+// The /proc files of one process, opened once for repeated cheap checks. The descriptors stay
+// tied to that process: once it is gone every read fails with errSecCSNoSuchCode, even if its
+// pid has been given to another process. Open it, then confirm with the pidfd that the process
+// is still alive, so that it is known to be the right one.
+class ProcessFiles {
+public:
+  static SecStatus open(pid_t pid, ProcessFiles& files);
+
+  SecStatus readImage(ProcessImage& image) const;
+  // errSecCSGuestInvalid when the process is traced.
+  SecStatus checkNotTraced() const;
+  // Device and inode of the executable the process runs.
+  SecStatus executable(uint64_t& device, uint64_t& inode) const;
+
+private:
+  pid_t pid_ = 0;
+  UniqueFd directory_;
+  UniqueFd stat_;
+  UniqueFd status_;
+};
 
 } // namespace platform::security

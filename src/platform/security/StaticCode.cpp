@@ -61,7 +61,17 @@ bool currentStamp(int fd, FileStamp& stamp) {
 } // namespace
 
 SecStatus StaticCode::createWithPath(const std::string& path, std::shared_ptr<StaticCode>& code) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  // Look before opening for reading: opening a device or a FIFO can have effects of its own.
+  UniqueFd location(::open(path.c_str(), O_PATH | O_CLOEXEC));
+  struct stat status {};
+  if (!location.valid() || ::fstat(location.get(), &status) != 0) {
+    return notFound(path, std::strerror(errno));
+  }
+  if (!S_ISREG(status.st_mode)) {
+    return notFound(path, "not a regular file");
+  }
+  std::string reopen = "/proc/self/fd/" + std::to_string(location.get());
+  UniqueFd fd(::open(reopen.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) {
     return notFound(path, std::strerror(errno));
   }
@@ -125,15 +135,19 @@ SecStatus StaticCode::verifyCode(const ValidationOptions& options,
   if (content.codeLength != trailer_.codeLength) {
     return modified("signature does not cover exactly the code");
   }
-  if (SecStatus status = signature_.verifySignature(); !status) {
-    return status;
-  }
   std::shared_ptr<const TrustAnchors> anchors;
   if (SecStatus status = TrustAnchors::loadDefaultOr(options.anchorsDirectory, anchors); !status) {
     return status;
   }
-  if (SecStatus status = signature_.verifyChain(*anchors, information.certificates); !status) {
-    return status;
+  {
+    // OpenSSL caches state inside the CMS object while verifying it.
+    std::lock_guard<std::mutex> guard(signatureLock_);
+    if (SecStatus status = signature_.verifySignature(); !status) {
+      return status;
+    }
+    if (SecStatus status = signature_.verifyChain(*anchors, information.certificates); !status) {
+      return status;
+    }
   }
   if (options.flags & kSecCSDoNotValidateExecutable) {
     information.info = readInfoUnverified();

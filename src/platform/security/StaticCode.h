@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -30,7 +31,8 @@ struct ValidationOptions {
 };
 
 // Code on disk: one opened regular file and the signature found at its end. The descriptor
-// stays open, so every check reads the same file even when the path is replaced.
+// stays open, so every check reads the same file even when the path is replaced. The checks
+// may run on several threads at once.
 class StaticCode {
 public:
   // Opens `path` (following links, as the path names it). errSecCSStaticCodeNotFound when it
@@ -70,6 +72,7 @@ private:
   SecStatus signatureStatus_;
   SignatureTrailer trailer_;
   CodeSignature signature_;
+  mutable std::mutex signatureLock_;
 };
 
 } // namespace platform::security

@@ -126,6 +126,11 @@ TEST(StaticCodeTest, UnsignedMissingAndMalformedFiles) {
   EXPECT_EQ(validatePath(world().directory.file("nothing-here")).code(),
             errSecCSStaticCodeNotFound);
   EXPECT_EQ(validatePath(world().directory.path()).code(), errSecCSStaticCodeNotFound);
+  // Devices and FIFOs are refused without being opened for reading (which would block here).
+  EXPECT_EQ(validatePath("/dev/null").code(), errSecCSStaticCodeNotFound);
+  std::string fifo = world().directory.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(validatePath(fifo).code(), errSecCSStaticCodeNotFound);
   EXPECT_EQ(validatePath(unsignedCopy, "identifier").code(), errSecCSReqInvalid);
 
   std::string code = readFile(unsignedCopy);
