@@ -9,8 +9,8 @@ using namespace platform::dispatch;
 using namespace std::chrono_literals;
 
 TEST(ThreadPool, NeverExceedsItsBoundAndRetiresIdleThreads) {
-  // The pool is never destroyed while its detached workers may run, like the shared one.
-  auto* pool = new ThreadPool(3, 30ms);
+  // Never destroyed, like the shared pool: its detached workers may still be unwinding.
+  static auto* pool = new ThreadPool(3, 30ms);
   std::atomic<int> running{0};
   std::atomic<int> mostAtOnce{0};
   std::atomic<int> finished{0};

@@ -103,10 +103,26 @@ private:
   int subscriptions_ = 0;
 };
 
+// Owns a recording subscriber for a test and cancels it at the end of the test: a subscriber
+// and its subscription hold each other until the stream is cancelled or completes.
+template <class T> class Recorder {
+public:
+  Recorder(Demand initial, Demand perValue)
+      : subscriber_(std::make_shared<RecordingSubscriber<T>>(initial, perValue)) {}
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+  ~Recorder() { subscriber_->cancel(); }
+
+  RecordingSubscriber<T>* operator->() const { return subscriber_.get(); }
+  operator std::shared_ptr<platform::reactive::Subscriber<T>>() const { return subscriber_; }
+
+private:
+  std::shared_ptr<RecordingSubscriber<T>> subscriber_;
+};
+
 template <class T>
-std::shared_ptr<RecordingSubscriber<T>> record(Demand initial = Demand::unlimited(),
-                                               Demand perValue = Demand::none()) {
-  return std::make_shared<RecordingSubscriber<T>>(initial, perValue);
+Recorder<T> record(Demand initial = Demand::unlimited(), Demand perValue = Demand::none()) {
+  return Recorder<T>(initial, perValue);
 }
 
 } // namespace reactive_test
