@@ -1,0 +1,62 @@
+#include "ipc/XPCListener.h"
+
+#include "ipc/Logger.h"
+#include "ipc/XPCConnection.h"
+
+namespace ipc {
+
+std::unique_ptr<XPCListener> XPCListener::forMachService(const std::string& serviceName) {
+  platform::NSError error;
+  auto listener = platform::xpc::Listener::forService(serviceName, {}, &error);
+  if (!listener) {
+    // An invalid name cannot be listened on; the listener then simply never accepts.
+    Logger::error(
+        [&] { return "Cannot listen on service " + serviceName + ": " + error.description(); });
+    listener = std::make_unique<platform::xpc::Listener>("/nonexistent/" + serviceName,
+                                                         platform::xpc::TransportOptions{});
+  }
+  return std::make_unique<XPCListener>(std::move(listener), serviceName);
+}
+
+XPCListener::XPCListener(std::unique_ptr<platform::xpc::Listener> listener,
+                         std::optional<std::string> serviceName)
+    : listener_(std::move(listener)), serviceName_(std::move(serviceName)) {
+  // The handler holds copies of the subject handle and the name, never the wrapper, so that a
+  // connection accepted while the wrapper goes away touches nothing freed.
+  listener_->setConnectionHandler([connections = connections_, name = serviceName_](
+                                      std::shared_ptr<platform::xpc::Connection> transport) {
+    accept(connections, name, std::move(transport));
+  });
+}
+
+XPCListener::~XPCListener() {
+  listener_->invalidate();
+}
+
+void XPCListener::accept(
+    const platform::reactive::PassthroughSubject<AnyXPCConnection>& connections,
+    const std::optional<std::string>& serviceName,
+    std::shared_ptr<platform::xpc::Connection> transport) {
+  auto connection = XPCConnection::create(
+      std::move(transport),
+      XPCConnection::Options{.verifyPeerIdentity = true, .serviceName = serviceName});
+  Logger::info([&] {
+    return connection->description() + " - accepted, client pid <" +
+           std::to_string(connection->peerProcessIdentifier()) +
+           ">, service: " + serviceName.value_or("<unknown>");
+  });
+  connections.send(connection);
+}
+
+void XPCListener::activate() {
+  platform::NSError error;
+  if (!listener_->activate(&error)) {
+    Logger::error([&] { return "Failed to activate the listener: " + error.description(); });
+  }
+}
+
+void XPCListener::invalidate() {
+  listener_->invalidate();
+}
+
+} // namespace ipc
