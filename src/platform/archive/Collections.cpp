@@ -50,10 +50,25 @@ private:
   std::unordered_multimap<size_t, size_t> positions_;
 };
 
+// Describes one member. Nested collections are only counted: an archive can share one
+// collection many times over, and describing every copy would take exponential time.
+std::string describeMember(const Object& object) {
+  if (auto* array = dynamic_cast<const NSArray*>(&object)) {
+    return "<NSArray: " + std::to_string(array->count()) + " objects>";
+  }
+  if (auto* set = dynamic_cast<const NSSet*>(&object)) {
+    return "<NSSet: " + std::to_string(set->count()) + " objects>";
+  }
+  if (auto* dictionary = dynamic_cast<const NSDictionary*>(&object)) {
+    return "<NSDictionary: " + std::to_string(dictionary->count()) + " entries>";
+  }
+  return object.description();
+}
+
 std::string describe(const std::vector<ObjectPtr>& objects) {
   std::string text = "(";
   for (size_t i = 0; i < objects.size(); ++i) {
-    text += (i == 0 ? "" : ", ") + objects[i]->description();
+    text += (i == 0 ? "" : ", ") + describeMember(*objects[i]);
   }
   return text + ")";
 }
@@ -262,8 +277,8 @@ bool NSDictionary::isEqual(const Object& other) const {
 std::string NSDictionary::description() const {
   std::string text = "{";
   for (size_t i = 0; i < entries_.size(); ++i) {
-    text += (i == 0 ? "" : ", ") + entries_[i].first->description() + " = " +
-            entries_[i].second->description();
+    text += (i == 0 ? "" : ", ") + describeMember(*entries_[i].first) + " = " +
+            describeMember(*entries_[i].second);
   }
   return text + "}";
 }

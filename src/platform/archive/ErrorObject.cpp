@@ -9,15 +9,20 @@
 namespace platform::archive {
 namespace {
 
-ObjectPtr userInfoObject(const UserInfoValue& value) {
+ObjectPtr userInfoObject(const UserInfoValue& value, KeyedArchiver& coder) {
   struct Visitor {
+    KeyedArchiver& coder;
     ObjectPtr operator()(const std::string& text) const { return NSString::make(text); }
     ObjectPtr operator()(int64_t number) const { return NSNumber::make(number); }
     ObjectPtr operator()(double number) const { return NSNumber::make(number); }
     ObjectPtr operator()(bool flag) const { return NSNumber::make(flag); }
     ObjectPtr operator()(const URL& url) const { return NSURL::make(url); }
     ObjectPtr operator()(const std::shared_ptr<const NSError>& error) const {
-      return error != nullptr ? NSErrorObject::make(*error) : nullptr;
+      if (error == nullptr) {
+        return nullptr;
+      }
+      return coder.sharedObject(error.get(),
+                                [&]() { return std::make_shared<NSErrorObject>(error); });
     }
     ObjectPtr operator()(const std::vector<NSError>& errors) const {
       std::vector<ObjectPtr> objects;
@@ -30,10 +35,14 @@ ObjectPtr userInfoObject(const UserInfoValue& value) {
       return NSArray::makeWithStrings(strings);
     }
   };
-  return std::visit(Visitor{}, value);
+  return std::visit(Visitor{coder}, value);
 }
 
-std::optional<UserInfoValue> userInfoValue(const Object& object) {
+// The most error values that one decoded error may hold through lists of errors.
+constexpr size_t kMaxErrorWeight = 10'000;
+
+// Converts an archived user-information value; `weight` grows by the errors it copies.
+std::optional<UserInfoValue> userInfoValue(const Object& object, size_t& weight) {
   if (auto* string = dynamic_cast<const NSString*>(&object)) {
     return string->value();
   }
@@ -44,7 +53,7 @@ std::optional<UserInfoValue> userInfoValue(const Object& object) {
     return url->url();
   }
   if (auto* error = dynamic_cast<const NSErrorObject*>(&object)) {
-    return std::make_shared<const NSError>(error->error());
+    return error->sharedError();
   }
   if (auto* array = dynamic_cast<const NSArray*>(&object)) {
     if (auto strings = array->strings()) {
@@ -53,6 +62,10 @@ std::optional<UserInfoValue> userInfoValue(const Object& object) {
     if (auto errors = array->objectsOfClass<NSErrorObject>()) {
       std::vector<NSError> values;
       for (const auto& error : *errors) {
+        weight += error->weight();
+        if (weight > kMaxErrorWeight) {
+          return std::nullopt;
+        }
         values.push_back(error->error());
       }
       return values;
@@ -93,30 +106,38 @@ const ObjectClass& NSErrorObject::classObject() {
           return nullptr;
         }
         UserInfo userInfo;
+        size_t weight = 1;
         if (info != nullptr) {
           for (const auto& [key, value] : info->entries()) {
             auto* name = dynamic_cast<const NSString*>(key.get());
-            auto converted = userInfoValue(*value);
+            auto converted = userInfoValue(*value, weight);
+            if (weight > kMaxErrorWeight) {
+              coder.failWithError(readCorruptError("cannot decode NSError: its user information "
+                                                   "holds too many errors"));
+              return nullptr;
+            }
             if (name != nullptr && converted) {
               userInfo.emplace(name->value(), std::move(*converted));
             }
           }
         }
-        return make(NSError(std::move(*domain), code, std::move(userInfo)));
+        auto decoded = make(NSError(std::move(*domain), code, std::move(userInfo)));
+        decoded->weight_ = weight;
+        return decoded;
       });
   return objectClass;
 }
 
 void NSErrorObject::encodeWithCoder(KeyedArchiver& coder) const {
-  coder.encodeInteger(error_.code(), "NSCode");
-  coder.encodeString(error_.domain(), "NSDomain");
-  if (error_.userInfo().empty()) {
+  coder.encodeInteger(error_->code(), "NSCode");
+  coder.encodeString(error_->domain(), "NSDomain");
+  if (error_->userInfo().empty()) {
     coder.encodeObject(nullptr, "NSUserInfo");
     return;
   }
   std::vector<NSDictionary::Entry> entries;
-  for (const auto& [key, value] : error_.userInfo()) {
-    if (auto object = userInfoObject(value)) {
+  for (const auto& [key, value] : error_->userInfo()) {
+    if (auto object = userInfoObject(value, coder)) {
       entries.emplace_back(NSString::make(key), std::move(object));
     }
   }
@@ -125,16 +146,16 @@ void NSErrorObject::encodeWithCoder(KeyedArchiver& coder) const {
 
 bool NSErrorObject::isEqual(const Object& other) const {
   auto* error = dynamic_cast<const NSErrorObject*>(&other);
-  return error != nullptr && error->error_ == error_;
+  return error != nullptr && (error->error_ == error_ || *error->error_ == *error_);
 }
 
 size_t NSErrorObject::hash() const {
-  return std::hash<std::string>()(error_.domain()) ^ static_cast<size_t>(error_.code());
+  return std::hash<std::string>()(error_->domain()) ^ static_cast<size_t>(error_->code());
 }
 
 std::string NSErrorObject::description() const {
-  return "Error Domain=" + error_.domain() + " Code=" + std::to_string(error_.code()) + " \"" +
-         error_.localizedDescription() + "\"";
+  return "Error Domain=" + error_->domain() + " Code=" + std::to_string(error_->code()) + " \"" +
+         error_->localizedDescription() + "\"";
 }
 
 } // namespace platform::archive

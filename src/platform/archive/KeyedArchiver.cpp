@@ -101,6 +101,17 @@ void KeyedArchiver::encodeArrayOfObjects(const std::vector<ObjectPtr>& objects,
   set(key, array);
 }
 
+ObjectPtr KeyedArchiver::sharedObject(const void* identity,
+                                      const std::function<ObjectPtr()>& make) {
+  auto found = sharedObjects_.find(identity);
+  if (found != sharedObjects_.end()) {
+    return found->second;
+  }
+  ObjectPtr object = make();
+  sharedObjects_.emplace(identity, object);
+  return object;
+}
+
 int64_t KeyedArchiver::encodeFileDescriptor(int descriptor) {
   fileDescriptors_.push_back(descriptor);
   return static_cast<int64_t>(fileDescriptors_.size() - 1);

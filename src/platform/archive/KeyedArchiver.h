@@ -8,6 +8,7 @@
 #include "platform/foundation/UUID.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -57,6 +58,11 @@ public:
   // Encodes `objects` as an array of references under `key` (how collections store contents).
   void encodeArrayOfObjects(const std::vector<ObjectPtr>& objects, std::string_view key);
 
+  // The object that stands for the shared value at `identity` in this archive, made by `make`
+  // the first time. Lets encodeWithCoder wrap a value shared by pointer (an underlying error,
+  // say) once, so that the archive shares it as well instead of writing one copy per use.
+  ObjectPtr sharedObject(const void* identity, const std::function<ObjectPtr()>& make);
+
   // Adds `descriptor` to the side list of descriptors that travel with the archive and returns
   // its index there. The descriptor is borrowed: its owner must keep it open until it is sent.
   int64_t encodeFileDescriptor(int descriptor);
@@ -84,6 +90,7 @@ private:
   std::map<std::string, uint64_t, std::less<>> stringReferences_;
   std::map<std::tuple<size_t, int64_t, uint64_t>, uint64_t> numberReferences_;
   std::map<const ObjectClass*, uint64_t> classReferences_;
+  std::map<const void*, ObjectPtr> sharedObjects_;
   std::vector<ObjectPtr> retained_; // keeps temporaries from the shorthands alive
   std::vector<int> fileDescriptors_;
   std::optional<NSError> error_;

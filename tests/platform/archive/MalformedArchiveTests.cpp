@@ -86,6 +86,7 @@ TEST(MalformedArchive, DepthAndWorkAreBounded) {
   UnarchiveOptions tight = testOptions();
   tight.limits.maxObjectReferences = 1000;
   EXPECT_NE(refusal(pythonArchive("wide"), tight).find("too many objects"), std::string::npos);
+  expectRefused("error-bomb", "holds too many errors");
   tight = testOptions();
   tight.limits.maxArchiveBytes = 64;
   EXPECT_NE(refusal(pythonArchive("wide"), tight).find("larger than the limit"), std::string::npos);

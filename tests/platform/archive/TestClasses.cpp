@@ -24,7 +24,8 @@ const ObjectClass& TestTask::classObject() {
         fields.flag = coder.decodeBoolForKey("flag");
         fields.depth = coder.decodeIntegerForKey("depth");
         fields.date = coder.decodeDateForKey("date");
-        auto strings = items ? std::static_pointer_cast<NSArray>(items)->strings() : std::nullopt;
+        auto array = std::dynamic_pointer_cast<NSArray>(items);
+        auto strings = array ? array->strings() : std::nullopt;
         if (!url || !name || !strings || fields.timeout == 0.0) {
           return nullptr;
         }

@@ -198,6 +198,13 @@ def malformed():
     out["nested-dictionary-value"] = a.data(a.object(("NSArray", "NSObject"),
                                                      **{"NS.objects": {"a": 1}}))
 
+    # Errors whose user information lists the next error twice, twenty levels down.
+    a = Archive()
+    inner = a.error("D", 0)
+    for level in range(20):
+        inner = a.error("D", level, a.dictionary([(a.string("list"), a.array([inner, inner]))]))
+    out["error-bomb"] = a.data(inner)
+
     # The XML form writes references as {"CF$UID": n}; only the binary form is read.
     out["xml"] = plistlib.dumps({"$archiver": "NSKeyedArchiver", "$version": 100000,
                                  "$top": {"root": {"CF$UID": 1}}, "$objects": ["$null", "x"]},
@@ -220,6 +227,10 @@ def main():
     a.objects[a.objects[root.data]["$class"].data] = {
         "$classes": ["InsecureTask", "TestBaseTask", "NSObject"], "$classname": "InsecureTask"}
     archives["insecure-task"] = a.data(root)
+    # Our extension: a file handle as an index into the descriptors sent beside the archive.
+    a = Archive()
+    archives["file-handle"] = a.data(a.array([a.object(("NSFileHandle", "NSObject"),
+                                                       **{"NS.descriptorIndex": 0})]))
     archives.update(malformed())
     for name, data in archives.items():
         with open(os.path.join(directory, name + ".archive"), "wb") as handle:
