@@ -38,22 +38,34 @@ struct OpenedFile {
   std::optional<FileIdentity> identity;
 };
 
+// Opens `path` for reading only once it is known to be a regular file: opening a device node
+// as root can have effects of its own (a watchdog, a tape drive), and a pipe could block.
 OpenedFile openFile(const std::string& path) {
-  // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd.isValid()) {
-    return {nullptr, NSError::fileManagerError(errno, path, false), std::nullopt};
-  }
+  FileDescriptor handle(::open(path.c_str(), O_PATH | O_CLOEXEC));
   struct stat status {};
-  if (::fstat(fd.get(), &status) != 0) {
+  if (!handle.isValid() || ::fstat(handle.get(), &status) != 0) {
     return {nullptr, NSError::fileManagerError(errno, path, false), std::nullopt};
   }
   if (!S_ISREG(status.st_mode) || status.st_size < 0) {
     return {};
   }
-  return {std::make_shared<FileByteSource>(std::move(fd), uint64_t(status.st_size)),
+  // Reopening through the handle reaches the same file even if the path changed meanwhile.
+  const std::string handlePath = "/proc/self/fd/" + std::to_string(handle.get());
+  FileDescriptor fd(::open(handlePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd.isValid() && errno == ENOENT) {
+    // No /proc: open the path itself and make sure it is still the file examined.
+    fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+  }
+  struct stat opened {};
+  if (!fd.isValid() || ::fstat(fd.get(), &opened) != 0) {
+    return {nullptr, NSError::fileManagerError(errno, path, false), std::nullopt};
+  }
+  if (opened.st_dev != status.st_dev || opened.st_ino != status.st_ino) {
+    return {};
+  }
+  return {std::make_shared<FileByteSource>(std::move(fd), uint64_t(opened.st_size)),
           {},
-          FileIdentity{status.st_dev, status.st_ino}};
+          FileIdentity{opened.st_dev, opened.st_ino}};
 }
 
 // A record is used when its slice lies inside the file and starts on its alignment.

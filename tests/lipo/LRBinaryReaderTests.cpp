@@ -3,6 +3,7 @@
 #include "lipo/LipoErrors.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace lipo::test {
 namespace {
@@ -123,10 +124,15 @@ TEST_F(LRBinaryReaderTests, ReportsFilesThatCannotBeRead) {
   EXPECT_EQ(error.domain(), platform::NSCocoaErrorDomain);
   EXPECT_EQ(error.code(), platform::NSFileReadNoSuchFileError);
 
-  EXPECT_FALSE(reader_.getFatBinaryFileAtPath(directory_.path(), &error));
-  EXPECT_EQ(error.domain(), BinaryReaderErrorDomain);
-  EXPECT_EQ(error.code(), 4);
-  EXPECT_EQ(error.localizedDescription(), "Bytes are nil");
+  // Only regular files are opened for reading: a pipe would block, a device could act.
+  const std::string pipe = directory_.file("pipe");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  for (const std::string& path : {directory_.path(), pipe, std::string("/dev/null")}) {
+    EXPECT_FALSE(reader_.getFatBinaryFileAtPath(path, &error));
+    EXPECT_EQ(error.domain(), BinaryReaderErrorDomain);
+    EXPECT_EQ(error.code(), 4);
+    EXPECT_EQ(error.localizedDescription(), "Bytes are nil");
+  }
 
   EXPECT_FALSE(reader_.getNonFatBinaryFileAtPath(directory_.path(), &error));
   EXPECT_EQ(error.code(), 4);
