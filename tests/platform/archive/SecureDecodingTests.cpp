@@ -1,5 +1,6 @@
 #include "ArchiveTestSupport.h"
 #include "TestClasses.h"
+#include "platform/archive/ErrorObject.h"
 
 #include <gtest/gtest.h>
 
@@ -63,6 +64,26 @@ TEST(SecureDecoding, NestedObjectsOnlyOfTheClassesTheirOwnerNames) {
   auto bytes = archivedDataWithRootObject(task, true, &error);
   ASSERT_TRUE(bytes);
   EXPECT_NE(unarchivedObjectOfClass<TestTask>(*bytes, &error, testOptions()), nullptr);
+}
+
+TEST(SecureDecoding, DecodeObjectForKeyUsesTheClassesThatAdmittedTheOwner) {
+  auto result = std::make_shared<TestResult>(
+      3, NSArray::makeWithStrings({"/a"}),
+      NSErrorObject::make(
+          NSError(NSCocoaErrorDomain, 4, {{NSURLErrorKey, URL::fileURLWithPath("/a")}})));
+  const Bytes bytes = archive(result);
+  NSError error;
+  auto decoded = std::dynamic_pointer_cast<TestResult>(unarchivedObjectOfClasses(
+      {&TestResult::classObject(), &NSArray::classObject(), &NSString::classObject()}, bytes,
+      &error, testOptions()));
+  ASSERT_NE(decoded, nullptr) << debugDescription(error);
+  EXPECT_TRUE(decoded->value()->isEqual(*result->value()));
+  // The error decodes whatever the caller allowed; the value only with its classes.
+  EXPECT_TRUE(decoded->error()->isEqual(*result->error()));
+  expectRefusal(bytes, {&TestResult::classObject(), &NSArray::classObject()},
+                "value for key 'NS.objects' was of unexpected class 'NSString'");
+  expectRefusal(bytes, {&TestResult::classObject()},
+                "value for key 'value' was of unexpected class 'NSArray'");
 }
 
 TEST(SecureDecoding, ClassesWithoutSecureCodingAreRefused) {

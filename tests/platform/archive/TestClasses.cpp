@@ -1,5 +1,7 @@
 #include "TestClasses.h"
 
+#include "platform/archive/ErrorObject.h"
+
 namespace archive_test {
 
 const ObjectClass& TestBaseTask::classObject() {
@@ -68,12 +70,27 @@ const ObjectClass& InsecureTask::classObject() {
   return objectClass;
 }
 
+const ObjectClass& TestResult::classObject() {
+  static const ObjectClass objectClass(
+      "TestResult", nullptr, true, [](KeyedUnarchiver& coder) -> ObjectPtr {
+        const int64_t type = coder.decodeIntegerForKey("type");
+        auto value = coder.decodeObjectForKey("value");
+        auto error = coder.decodeObjectOfClass<NSErrorObject>("error");
+        if (coder.error() || (type == 0 && (value || error))) {
+          return nullptr;
+        }
+        return std::make_shared<TestResult>(type, std::move(value), std::move(error));
+      });
+  return objectClass;
+}
+
 ClassRegistry& testRegistry() {
   static ClassRegistry& registry = []() -> ClassRegistry& {
     static ClassRegistry instance;
     instance.registerClass(TestBaseTask::classObject());
     instance.registerClass(TestTask::classObject());
     instance.registerClass(InsecureTask::classObject());
+    instance.registerClass(TestResult::classObject());
     return instance;
   }();
   return registry;

@@ -76,7 +76,32 @@ public:
   const ObjectClass& objectClass() const override { return classObject(); }
 };
 
-// A registry holding the standard classes and the three test classes.
+// A result holder like the task results: "value" is read with the caller's allowed classes,
+// "error" only as an error.
+class TestResult : public Object {
+public:
+  TestResult(int64_t type, ObjectPtr value, ObjectPtr error)
+      : type_(type), value_(std::move(value)), error_(std::move(error)) {}
+  static const ObjectClass& classObject();
+
+  int64_t type() const { return type_; }
+  const ObjectPtr& value() const { return value_; }
+  const ObjectPtr& error() const { return error_; }
+
+  const ObjectClass& objectClass() const override { return classObject(); }
+  void encodeWithCoder(KeyedArchiver& coder) const override {
+    coder.encodeInteger(type_, "type");
+    coder.encodeObject(value_, "value");
+    coder.encodeObject(error_, "error");
+  }
+
+private:
+  int64_t type_;
+  ObjectPtr value_;
+  ObjectPtr error_;
+};
+
+// A registry holding the standard classes and the test classes.
 ClassRegistry& testRegistry();
 UnarchiveOptions testOptions();
 TestTask::Fields sampleFields();
