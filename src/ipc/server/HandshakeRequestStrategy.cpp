@@ -1,0 +1,73 @@
+#include "ipc/server/HandshakeRequestStrategy.h"
+
+#include "ipc/ErrorDescription.h"
+#include "ipc/Logger.h"
+#include "platform/foundation/PathUtilities.h"
+
+namespace ipc {
+
+using platform::reactive::AnyPublisher;
+using platform::reactive::Never;
+
+HandshakePayload HandshakeRequestStrategy::decodeHandshakePayload(const XPCMessage& message) const {
+  return mapper_->decodePayload<HandshakePayload>(message);
+}
+
+void HandshakeRequestStrategy::verify(const XPCRequest& request, XPCConnectionType& connection) {
+  const std::string c = connection.description();
+  HandshakePayload payload = decodeHandshakePayload(request.message);
+  Logger::info([&] { return c + " - Handshake started..."; });
+  Logger::info([&] { return c + " - application: " + payload.bundleID; });
+  Logger::info([&] { return c + " - version: " + payload.version; });
+  Logger::info([&] {
+    return c + " - location: " + platform::abbreviatingWithTildeInPath(payload.bundleURL.path());
+  });
+  bool sandboxed = false;
+  try {
+    sandboxed = isSandboxed(sandboxEntitlementForTest);
+  } catch (const std::exception& error) {
+    Logger::error(
+        [&] { return "Failed to expand server sandbox due to " + errorDescription(error); });
+    throw;
+  }
+  if (sandboxed) {
+    // Widening a sandbox with the client's bookmark has no meaning on this platform: there is no
+    // sandbox to widen, and an unsandboxed server (the agent) never gets here.
+    Logger::info([] { return std::string("Expanding server sandbox..."); });
+  }
+  XPCCredentials credentials;
+  try {
+    credentials = connection.credentials();
+  } catch (const std::exception& error) {
+    Logger::error([&] {
+      return c + " - Failed to load credentials due to error: " + errorDescription(error);
+    });
+    throw;
+  }
+  if (!requirement_.rule || !requirement_.rule->isAuthorized(credentials)) {
+    throw XPCProtocolError::unauthorized();
+  }
+  Logger::info([&] { return c + " - Handshake succeed"; });
+}
+
+AnyPublisher<Never> HandshakeRequestStrategy::handle(const XPCRequest& request,
+                                                     const AnyXPCConnection& connection) {
+  XPCMessage reply;
+  try {
+    verify(request, *connection);
+    {
+      std::lock_guard lock(storage_->lock());
+      storage_->eventsSubject().send(
+          ClientConnectionEvent{connection->uuid(), ClientConnectionEvent::Kind::connect});
+    }
+    reply = XPCMessage::acknowledge();
+  } catch (const std::exception& error) {
+    Logger::error([&] {
+      return connection->description() + " - Handshake failed due to " + errorDescription(error);
+    });
+    reply = XPCMessage::errorReply(XPCProtocolError::unauthorized());
+  }
+  return replyOnSubscription(request, std::move(reply));
+}
+
+} // namespace ipc

@@ -1,0 +1,154 @@
+#include "ipc/server/XPCServerEngine.h"
+
+#include "ipc/XPCListener.h"
+#include "ipc/server/FailureRequestStrategy.h"
+#include "platform/reactive/Empty.h"
+
+#include <cerrno>
+
+namespace ipc {
+
+using platform::reactive::AnyPublisher;
+using platform::reactive::Completion;
+using platform::reactive::Empty;
+using platform::reactive::Never;
+
+namespace {
+
+std::unique_ptr<XPCListenerType> makeListener(const XPCServerEngine::ServerType& type) {
+  if (type.kind == XPCServerEngine::ServerType::Kind::xpcService) {
+    // A service that lives inside an application listens under the program's own name.
+    return XPCListener::forMachService(program_invocation_short_name);
+  }
+  return XPCListener::forMachService(type.name);
+}
+
+} // namespace
+
+XPCServerEngine::Descriptor
+XPCServerEngine::Descriptor::privilegedHelper(std::string name,
+                                              const std::vector<std::string>& requirements,
+                                              platform::security::ValidationOptions options) {
+  AnyAuthorizationRule rule = std::make_shared<AlwaysRule>(false);
+  for (const std::string& requirement : requirements) {
+    auto codeSigning = std::make_shared<CodeSigningRule>(requirement, options);
+    rule =
+        std::make_shared<BlockRule>([older = rule, codeSigning](const XPCCredentials& credentials) {
+          // Both are always asked, the older rule first: every failing requirement logs its line.
+          bool olderGrants = older->isAuthorized(credentials);
+          bool thisGrants = codeSigning->isAuthorized(credentials);
+          return olderGrants || thisGrants;
+        });
+  }
+  return Descriptor{ServerType::privilegedHelper(std::move(name)), ClientRequirement{rule}};
+}
+
+std::shared_ptr<XPCServerEngine>
+XPCServerEngine::create(Descriptor descriptor, std::unique_ptr<XPCListenerType> listener) {
+  auto engine = std::shared_ptr<XPCServerEngine>(
+      new XPCServerEngine(std::move(descriptor), std::move(listener)));
+  engine->bindListener();
+  return engine;
+}
+
+XPCServerEngine::XPCServerEngine(Descriptor descriptor, std::unique_ptr<XPCListenerType> listener)
+    : listener_(listener ? std::move(listener) : makeListener(descriptor.serverType)),
+      connectedClientsStorage_(ConnectedClients::create()),
+      mapper_(std::make_shared<XPCMessageMapper>()),
+      validator_(std::make_shared<XPCMessageValidator>()),
+      simpleStrategy_(std::make_shared<SimpleRequestStrategy>(mapper_)),
+      sequenceStrategy_(std::make_shared<SequentialRequestStrategy>(mapper_, validator_)),
+      handshakeStrategy_(std::make_shared<HandshakeRequestStrategy>(
+          std::move(descriptor.requirement), connectedClientsStorage_, mapper_)) {}
+
+XPCServerEngine::~XPCServerEngine() {
+  disposeBag_.clear();
+  listener_->invalidate();
+}
+
+void XPCServerEngine::start() {
+  listener_->activate();
+}
+
+AnyPublisher<ConnectedClients::ClientSet> XPCServerEngine::connectedClients() {
+  return connectedClientsStorage_->clientsSubject().removeDuplicates();
+}
+
+AnyPublisher<ClientConnectionEvent> XPCServerEngine::clientEvents() {
+  return connectedClientsStorage_->eventsSubject().eraseToAnyPublisher();
+}
+
+void XPCServerEngine::bindListener() {
+  std::weak_ptr<XPCServerEngine> weakSelf = weak_from_this();
+  listener_->connections()
+      .flatMap([weakSelf](const AnyXPCConnection& connection) -> AnyPublisher<Never> {
+        auto self = weakSelf.lock();
+        return self ? self->handleConnection(connection) : Empty<Never>();
+      })
+      .sink([](Never) {})
+      .store(disposeBag_);
+}
+
+AnyPublisher<Never> XPCServerEngine::handleConnection(const AnyXPCConnection& connection) {
+  std::weak_ptr<XPCServerEngine> weakSelf = weak_from_this();
+  std::weak_ptr<XPCConnectionType> weakConnection = connection;
+  auto ended = [weakSelf, weakConnection] {
+    auto self = weakSelf.lock();
+    auto connection = weakConnection.lock();
+    if (self && connection) {
+      self->disconnectClient(connection);
+    }
+  };
+  return connection->requests()
+      .flatMap([weakSelf, connection](const XPCRequest& request) -> AnyPublisher<Never> {
+        auto self = weakSelf.lock();
+        if (!self) {
+          return Empty<Never>();
+        }
+        return self->selectStrategy(request, connection)->handle(request, connection);
+      })
+      .replaceErrorWithEmpty()
+      .handleEvents({.receiveSubscription =
+                         [weakSelf, weakConnection] {
+                           auto connection = weakConnection.lock();
+                           if (weakSelf.lock() && connection) {
+                             connection->activate();
+                           }
+                         },
+                     .receiveCompletion = [ended](const Completion&) { ended(); },
+                     .receiveCancel = ended});
+}
+
+void XPCServerEngine::disconnectClient(const AnyXPCConnection& connection) {
+  connection->invalidate();
+  std::lock_guard lock(connectedClientsStorage_->lock());
+  connectedClientsStorage_->eventsSubject().send(
+      ClientConnectionEvent{connection->uuid(), ClientConnectionEvent::Kind::disconnect});
+}
+
+std::shared_ptr<RequestStrategyType>
+XPCServerEngine::selectStrategy(const XPCRequest& request, const AnyXPCConnection& connection) {
+  const uint32_t flags = request.message.flags.rawValue;
+  if (flags == XPCMessage::Flag::handshake().rawValue) {
+    return handshakeStrategy_;
+  }
+  bool handshaken;
+  {
+    std::lock_guard lock(connectedClientsStorage_->lock());
+    handshaken =
+        connectedClientsStorage_->clientsSubject().value().contains(connection->uuid().rawValue);
+  }
+  if (!handshaken) {
+    return std::make_shared<FailureRequestStrategy>(XPCProtocolError::unauthorized());
+  }
+  if (flags == XPCMessage::Flag::payload().rawValue) {
+    return simpleStrategy_;
+  }
+  if ((flags & XPCMessage::Flag::sequence().rawValue) != 0) {
+    return sequenceStrategy_;
+  }
+  return std::make_shared<FailureRequestStrategy>(
+      XPCProtocolError::unsupportedRequest(connection->uuid(), request.message.flags));
+}
+
+} // namespace ipc
