@@ -2,9 +2,12 @@
 
 #include "utilities/Log.h"
 #include "utilities/PathComponents.h"
+#include "utilities/TreeWalk.h"
 
 #include <exception>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <vector>
 
 namespace utilities {
 namespace {
@@ -37,6 +40,56 @@ uint64_t bytesOfBlocks(int64_t blocks) {
   return blocks <= 0 ? 0 : static_cast<uint64_t>(blocks) * kBlockSize;
 }
 
+// Sums allocated blocks the way a physical walk does: every item that is not a directory adds
+// its blocks to its folder's total when visited; a folder adds its own blocks to its total
+// when it is left, and that total to its parent's. Items without status, unreadable folders
+// and cycles add nothing.
+class SizingVisitor : public TreeVisitor {
+public:
+  int64_t total() const { return total_; }
+
+  WalkControl visitFile(int parentFd, const char* name) override {
+    struct stat info;
+    if (::fstatat(parentFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+      add(blockCount(info, false));
+    }
+    return WalkControl::proceed;
+  }
+  WalkControl enterDirectory(int, const char*, int directoryFd) override {
+    Folder folder;
+    folder.hasStatus = ::fstat(directoryFd, &folder.info) == 0;
+    folders_.push_back(folder);
+    return WalkControl::proceed;
+  }
+  WalkControl leaveDirectory(int, const char*) override {
+    Folder folder = folders_.back();
+    folders_.pop_back();
+    if (folder.hasStatus) {
+      add(folder.blocks + blockCount(folder.info, true));
+    }
+    return WalkControl::proceed;
+  }
+  WalkControl failure(int, const char*, int) override { return WalkControl::proceed; }
+
+private:
+  struct Folder {
+    struct stat info;
+    bool hasStatus = false;
+    int64_t blocks = 0;
+  };
+
+  void add(int64_t blocks) {
+    if (folders_.empty()) {
+      total_ = blocks;
+    } else {
+      folders_.back().blocks += blocks;
+    }
+  }
+
+  std::vector<Folder> folders_;
+  int64_t total_ = 0;
+};
+
 } // namespace
 
 uint64_t LRByteSizer::byteSizeAtPath(const std::string& path) {
@@ -44,42 +97,9 @@ uint64_t LRByteSizer::byteSizeAtPath(const std::string& path) {
     return 0;
   }
   try {
-    char* roots[] = {const_cast<char*>(path.c_str()), nullptr};
-    FTS* walk = ::fts_open(roots, FTS_PHYSICAL | FTS_NOCHDIR, nullptr);
-    if (walk == nullptr) {
-      return 0;
-    }
-    // Each folder's running total lives in its entry's fts_number until the folder is left.
-    int64_t total = 0;
-    while (FTSENT* entry = ::fts_read(walk)) {
-      if (hasNoSize(entry)) {
-        continue;
-      }
-      switch (entry->fts_info) {
-      case FTS_D:
-        entry->fts_number = 0;
-        break;
-      case FTS_DP:
-        entry->fts_number += blockCount(*entry->fts_statp, true);
-        if (entry->fts_level == FTS_ROOTLEVEL) {
-          total = entry->fts_number;
-        } else {
-          entry->fts_parent->fts_number += entry->fts_number;
-        }
-        break;
-      default:
-        if (entry->fts_level == FTS_ROOTLEVEL) {
-          total = blockCount(*entry->fts_statp, false);
-        } else {
-          entry->fts_parent->fts_number += blockCount(*entry->fts_statp, false);
-        }
-        break;
-      }
-    }
-    if (::fts_close(walk) != 0) {
-      log("fts_close exception = %@", {"the walk could not be closed"});
-    }
-    return bytesOfBlocks(total);
+    SizingVisitor visitor;
+    walkTree(path, visitor);
+    return bytesOfBlocks(visitor.total());
   } catch (const std::exception& exception) {
     log("fts_close exception = %@", {exception.what()});
     return 0;

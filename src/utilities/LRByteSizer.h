@@ -9,8 +9,10 @@
 namespace utilities {
 
 // Measures the disk space a file or folder occupies (allocated 512-byte blocks, summed over a
-// physical walk that never follows links and does cross mount points) and the logical length
-// of a file. Every failure gives 0.
+// physical walk that never follows links and does cross mount points; every directory is
+// counted once) and the logical length of a file. Every failure gives 0. The block size is
+// fixed at 512 bytes (Linux reports st_blocks in those units), so no environment variable is
+// consulted or set.
 class LRByteSizer {
 public:
   // Space occupied by the item and everything inside it, a multiple of 512; 0 for an empty or

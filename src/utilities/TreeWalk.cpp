@@ -6,8 +6,10 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace utilities {
@@ -15,6 +17,8 @@ namespace {
 
 // Directories held open at once; deeper levels are reopened through "..".
 constexpr size_t kOpenDirectoryWindow = 64;
+
+constexpr int kDirectoryOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 struct Entry {
   std::string name;
@@ -29,8 +33,6 @@ struct Level {
   std::vector<Entry> entries;
   size_t next = 0;
 };
-
-constexpr int kDirectoryOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 // Reads every entry of the open directory (without "." and ".."); false with errno on failure.
 bool readEntries(int fd, std::vector<Entry>& entries) {
@@ -79,41 +81,60 @@ public:
     if (!S_ISDIR(info.st_mode)) {
       return visitor_.visitFile(AT_FDCWD, root.c_str()) != WalkControl::stop;
     }
-    UniqueFd fd(::open(root.c_str(), kDirectoryOpenFlags));
-    if (!fd) {
-      // Replaced by something else since the lstat: treat it as what it now is.
-      if (errno == ENOTDIR || errno == ELOOP) {
-        return visitor_.visitFile(AT_FDCWD, root.c_str()) != WalkControl::stop;
+    if (!descend(AT_FDCWD, root)) {
+      return false;
+    }
+    while (!stack_.empty()) {
+      Level& top = stack_.back();
+      if (top.next == top.entries.size()) {
+        if (!climb()) {
+          return false;
+        }
+        continue;
       }
-      return visitor_.failure(AT_FDCWD, root.c_str(), errno) != WalkControl::stop;
-    }
-    auto control = visitor_.enterDirectory(AT_FDCWD, root.c_str(), fd.get());
-    if (control != WalkControl::proceed) {
-      return control != WalkControl::stop;
-    }
-    if (!push(std::move(fd), root)) {
-      if (visitor_.failure(AT_FDCWD, root.c_str(), errno) == WalkControl::stop) {
+      Entry& entry = top.entries[top.next++];
+      if (!visitEntry(top.fd.get(), entry)) {
         return false;
       }
-      return visitor_.leaveDirectory(AT_FDCWD, root.c_str()) != WalkControl::stop;
     }
-    return loop();
+    return true;
   }
 
 private:
-  bool push(UniqueFd fd, const std::string& name) {
+  bool visitEntry(int parentFd, Entry& entry) {
+    if (!isDirectoryEntry(parentFd, entry)) {
+      return visitor_.visitFile(parentFd, entry.name.c_str()) != WalkControl::stop;
+    }
+    return descend(parentFd, std::move(entry.name));
+  }
+
+  // Opens and reads the directory, then hands it to the visitor; false to end the walk.
+  bool descend(int parentFd, std::string name) {
+    UniqueFd fd(::openat(parentFd, name.c_str(), kDirectoryOpenFlags));
+    if (!fd) {
+      // Replaced by something else since it was listed: treat it as what it now is.
+      if (errno == ENOTDIR || errno == ELOOP) {
+        return visitor_.visitFile(parentFd, name.c_str()) != WalkControl::stop;
+      }
+      return visitor_.failure(parentFd, name.c_str(), errno) != WalkControl::stop;
+    }
     Level level;
     struct stat info;
-    if (::fstat(fd.get(), &info) != 0) {
-      return false;
+    if (::fstat(fd.get(), &info) != 0 || !readEntries(fd.get(), level.entries)) {
+      return visitor_.failure(parentFd, name.c_str(), errno) != WalkControl::stop;
     }
-    level.device = info.st_dev;
-    level.inode = info.st_ino;
-    level.name = name;
-    if (!readEntries(fd.get(), level.entries)) {
-      return false;
+    if (!ancestors_.insert({info.st_dev, info.st_ino}).second) {
+      return visitor_.failure(parentFd, name.c_str(), ELOOP) != WalkControl::stop;
+    }
+    auto control = visitor_.enterDirectory(parentFd, name.c_str(), fd.get());
+    if (control != WalkControl::proceed) {
+      ancestors_.erase({info.st_dev, info.st_ino});
+      return control != WalkControl::stop;
     }
     level.fd = std::move(fd);
+    level.device = info.st_dev;
+    level.inode = info.st_ino;
+    level.name = std::move(name);
     stack_.push_back(std::move(level));
     // Keep the number of open directories bounded: the level that leaves the window is
     // reopened through ".." when the walk climbs back to it.
@@ -142,33 +163,18 @@ private:
     return true;
   }
 
-  bool loop() {
-    while (!stack_.empty()) {
-      Level& top = stack_.back();
-      if (top.next == top.entries.size()) {
-        if (!climb()) {
-          return false;
-        }
-        continue;
-      }
-      Entry& entry = top.entries[top.next++];
-      if (!visitEntry(top.fd.get(), entry)) {
-        return false;
-      }
-    }
-    return true;
-  }
-
   // Leaves the top level: closes it and reports it to the visitor from its parent.
   bool climb() {
+    Level& top = stack_.back();
+    ancestors_.erase({top.device, top.inode});
     if (stack_.size() == 1) {
-      std::string name = std::move(stack_.back().name);
+      std::string name = std::move(top.name);
       stack_.pop_back();
       return visitor_.leaveDirectory(AT_FDCWD, name.c_str()) != WalkControl::stop;
     }
     if (!reopenParentOfTop()) {
-      int error = errno;
-      std::string name = stack_.back().name;
+      const int error = errno;
+      const std::string name = stack_.back().name;
       stack_.clear();
       visitor_.failure(AT_FDCWD, name.c_str(), error);
       return false;
@@ -178,34 +184,9 @@ private:
     return visitor_.leaveDirectory(stack_.back().fd.get(), name.c_str()) != WalkControl::stop;
   }
 
-  bool visitEntry(int parentFd, Entry& entry) {
-    const char* name = entry.name.c_str();
-    if (!isDirectoryEntry(parentFd, entry)) {
-      return visitor_.visitFile(parentFd, name) != WalkControl::stop;
-    }
-    UniqueFd fd(::openat(parentFd, name, kDirectoryOpenFlags));
-    if (!fd) {
-      if (errno == ENOTDIR || errno == ELOOP) {
-        return visitor_.visitFile(parentFd, name) != WalkControl::stop;
-      }
-      return visitor_.failure(parentFd, name, errno) != WalkControl::stop;
-    }
-    auto control = visitor_.enterDirectory(parentFd, name, fd.get());
-    if (control != WalkControl::proceed) {
-      return control != WalkControl::stop;
-    }
-    std::string childName = std::move(entry.name);
-    if (!push(std::move(fd), childName)) {
-      if (visitor_.failure(parentFd, childName.c_str(), errno) == WalkControl::stop) {
-        return false;
-      }
-      return visitor_.leaveDirectory(parentFd, childName.c_str()) != WalkControl::stop;
-    }
-    return true;
-  }
-
   TreeVisitor& visitor_;
   std::vector<Level> stack_;
+  std::set<std::pair<dev_t, ino_t>> ancestors_;
 };
 
 } // namespace

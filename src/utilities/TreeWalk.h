@@ -18,11 +18,13 @@ public:
   virtual ~TreeVisitor() = default;
   // An item that is not a directory (symbolic links included; they are never followed).
   virtual WalkControl visitFile(int parentFd, const char* name) = 0;
-  // A directory before its entries; `directoryFd` is open on it for the call's duration.
+  // A directory before its entries (which have been read already); `directoryFd` is open on
+  // it for the call's duration.
   virtual WalkControl enterDirectory(int parentFd, const char* name, int directoryFd) = 0;
   // A directory after its entries (not called when enterDirectory skipped it).
   virtual WalkControl leaveDirectory(int parentFd, const char* name) = 0;
-  // A directory that could not be opened or read, with the errno value.
+  // A directory that could not be opened or read, or that is its own ancestor (a cycle made
+  // by a bind mount, ELOOP), with the errno value. Neither enter nor leave is called for it.
   virtual WalkControl failure(int parentFd, const char* name, int error) = 0;
 };
 

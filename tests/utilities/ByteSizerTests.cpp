@@ -85,3 +85,30 @@ TEST(ByteSizer, ItemSizeOfAWalkEntrySkipsHardLinkedFiles) {
 
 } // namespace
 } // namespace utilities
+
+namespace utilities {
+namespace {
+
+TEST(ByteSizer, ABindMountCycleEndsTheDescent) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "bind mounts need root";
+  }
+  test::TempDir dir;
+  const std::string root = dir / "tree";
+  ::mkdir(root.c_str(), 0755);
+  ::mkdir((root + "/sub").c_str(), 0755);
+  ::mkdir((root + "/sub/loop").c_str(), 0755);
+  test::writeFile(root + "/sub/file", std::string(10000, 'c'));
+  if (test::shell("mount --bind '" + root + "' '" + root + "/sub/loop' 2>/dev/null") != 0) {
+    GTEST_SKIP() << "bind mount not permitted here";
+  }
+  const uint64_t size = LRByteSizer::byteSizeAtPath(root);
+  test::shell("umount '" + root + "/sub/loop'");
+  // The cycle adds nothing: what is counted is the tree without the mount point's folder.
+  struct stat loop;
+  ASSERT_EQ(::stat((root + "/sub/loop").c_str(), &loop), 0);
+  EXPECT_EQ(size, duBytes(root) - static_cast<uint64_t>(loop.st_blocks) * 512);
+}
+
+} // namespace
+} // namespace utilities
