@@ -6,6 +6,7 @@
 #include "platform/reactive/EventHooks.h"
 #include "platform/reactive/Sink.h"
 #include "platform/reactive/Subscriber.h"
+#include "platform/reactive/detail/CombineLatestCore.h"
 #include "platform/reactive/detail/FirstNodes.h"
 #include "platform/reactive/detail/HandleEventsNode.h"
 #include "platform/reactive/detail/MergeCore.h"
@@ -94,6 +95,19 @@ public:
       }
       core->outerFinished();
     });
+  }
+
+  // Emits the pair of the latest values of this and the other publisher each time either
+  // produces one, once both have produced a value.
+  template <class P, class U = PublisherOutput<P>>
+  AnyPublisher<std::pair<T, U>> combineLatest(const P& other) const {
+    auto first = erased();
+    AnyPublisher<U> second = other.eraseToAnyPublisher();
+    return AnyPublisher<std::pair<T, U>>(
+        [first, second](std::shared_ptr<Subscriber<std::pair<T, U>>> downstream) {
+          auto core = std::make_shared<detail::CombineLatestCore<T, U>>(std::move(downstream));
+          core->start(first, second);
+        });
   }
 
   // Passes on the first value, then finishes and cancels upstream.

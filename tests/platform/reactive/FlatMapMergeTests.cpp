@@ -134,3 +134,32 @@ TEST(Merge, HonoursAFiniteDemand) {
   EXPECT_EQ(subscriber->values(), (std::vector<int>{1, 2, 3}));
   EXPECT_TRUE(subscriber->finished());
 }
+
+TEST(CombineLatest, PairsLatestValuesOnceBothHaveOne) {
+  PassthroughSubject<std::string> acknowledged;
+  PassthroughSubject<int> elements;
+  auto subscriber = record<std::pair<std::string, int>>();
+  acknowledged.combineLatest(elements).subscribe(subscriber);
+  elements.send(1);
+  elements.send(2); // only the latest element before the acknowledgement survives
+  acknowledged.send("ack");
+  elements.send(3);
+  acknowledged.send(Completion::finished());
+  EXPECT_FALSE(subscriber->finished());
+  elements.send(4);
+  elements.send(Completion::finished());
+  using Pair = std::pair<std::string, int>;
+  EXPECT_EQ(subscriber->values(), (std::vector<Pair>{{"ack", 2}, {"ack", 3}, {"ack", 4}}));
+  EXPECT_TRUE(subscriber->finished());
+
+  PassthroughSubject<int> never;
+  auto empty = record<std::pair<int, int>>();
+  Empty<int>().combineLatest(never).subscribe(empty);
+  EXPECT_TRUE(empty->finished());
+  EXPECT_EQ(never.subscriberCountForTest(), 0u);
+
+  auto failed = record<std::pair<int, int>>();
+  never.combineLatest(Fail<int>(std::runtime_error("start failed"))).subscribe(failed);
+  EXPECT_EQ(failed->failureMessage(), "start failed");
+  EXPECT_EQ(never.subscriberCountForTest(), 0u);
+}

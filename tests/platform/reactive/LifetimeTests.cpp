@@ -31,6 +31,8 @@ AnyPublisher<int> everyOperator(const PassthroughSubject<int>& source,
       .merge(Just(0).append(inner))
       .scan(0, [live](int sum, int value) { return sum + value; })
       .removeDuplicates()
+      .combineLatest(Just(0))
+      .map([live](std::pair<int, int> pair) { return pair.first; })
       .handleEvents({.receiveOutput = [live](const int&) {}})
       .catchError([live](std::exception_ptr) { return Just(-1); })
       .mapError([live](std::exception_ptr error) { return error; })
