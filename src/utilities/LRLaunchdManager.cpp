@@ -143,7 +143,7 @@ bool LRLaunchdManager::unloadLaunchAgentWithConfigPath(const std::string& path) 
     log("Unloading error: %@", {*output});
     return false;
   }
-  return removePrivilegedToolWithLabel(deletingPathExtension(lastPathComponent(path)));
+  return removePrivilegedToolWithLabel(labelFromJobFilePath(path));
 }
 
 bool LRLaunchdManager::enableAgentAtPath(const std::string& path) {

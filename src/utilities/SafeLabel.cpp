@@ -1,6 +1,12 @@
 #include "utilities/SafeLabel.h"
 
+#include "utilities/PathComponents.h"
+
 namespace utilities {
+
+std::string labelFromJobFilePath(std::string_view path) {
+  return deletingPathExtension(lastPathComponent(path));
+}
 
 bool isSafeLabel(std::string_view label) {
   if (label.empty() || label == "." || label == "..") {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace utilities {
@@ -9,5 +10,10 @@ namespace utilities {
 // "/" or a NUL byte, would name the folder itself or a file elsewhere: such a label names no
 // helper, and every caller skips the removal that it would drive.
 bool isSafeLabel(std::string_view label);
+
+// The label a job file's name gives: its last path component without the extension
+// ("/Library/LaunchDaemons/com.example.helper.plist" gives "com.example.helper"). Check it
+// with isSafeLabel before it becomes a path.
+std::string labelFromJobFilePath(std::string_view path);
 
 } // namespace utilities

@@ -73,7 +73,11 @@ class Walker {
 public:
   explicit Walker(TreeVisitor& visitor) : visitor_(visitor) {}
 
-  bool run(const std::string& root) {
+  bool run(std::string root) {
+    // "link/" would resolve the link; the walk is about the item named, never a link's target.
+    while (root.size() > 1 && root.back() == '/') {
+      root.pop_back();
+    }
     struct stat info;
     if (::lstat(root.c_str(), &info) != 0) {
       return false;

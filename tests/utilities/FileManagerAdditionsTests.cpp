@@ -58,7 +58,8 @@ TEST(RemoveFileAndHandleLock, NeverFollowsLinksOutOfTheTree) {
   ASSERT_EQ(::symlink((dir / "outside").c_str(), (dir / "tree/link").c_str()), 0);
   ASSERT_EQ(::symlink((dir / "outside").c_str(), (dir / "rootlink").c_str()), 0);
   EXPECT_TRUE(removeFileAndHandleLockAtPath(dir / "tree", nullptr));
-  EXPECT_TRUE(removeFileAndHandleLockAtPath(dir / "rootlink", nullptr));
+  EXPECT_TRUE(
+      removeFileAndHandleLockAtPath(dir / "rootlink/", nullptr)); // the link, not its target
   EXPECT_FALSE(exists(dir / "tree"));
   EXPECT_FALSE(exists(dir / "rootlink"));
   EXPECT_TRUE(exists(dir / "outside/sub/b"));

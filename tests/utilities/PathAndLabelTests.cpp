@@ -17,6 +17,13 @@ TEST(SafeLabel, OnlySingleFileNamesAreSafe) {
   }
 }
 
+TEST(SafeLabel, LabelOfAJobFileIsItsNameWithoutExtension) {
+  EXPECT_EQ(labelFromJobFilePath("/Library/LaunchDaemons/com.example.helper.plist"),
+            "com.example.helper");
+  EXPECT_EQ(labelFromJobFilePath("/Library/LaunchDaemons/..plist"), ".");
+  EXPECT_FALSE(isSafeLabel(labelFromJobFilePath("/Library/LaunchDaemons/..plist")));
+}
+
 TEST(PathComponents, FollowThePlatformsPathSemantics) {
   EXPECT_EQ(lastPathComponent("/Library/LaunchDaemons/com.a.plist"), "com.a.plist");
   EXPECT_EQ(lastPathComponent("/a/b/"), "b");
