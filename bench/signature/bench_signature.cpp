@@ -1,6 +1,10 @@
 // Validates a signed 64 MiB executable (a real small ELF padded with random bytes before
 // signing) and compares the time with `sha256sum` hashing the same file, best of three each.
 // Prints: signature_validate_64m: ours=<ms> peer=<ms> ratio=<ours/peer>
+#include "TestPKI.h"
+#include "platform/security/CodeSigner.h"
+#include "platform/security/StaticCode.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -12,10 +16,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-#include "TestPKI.h"
-#include "platform/security/CodeSigner.h"
-#include "platform/security/StaticCode.h"
 
 using namespace platform::security;
 using Clock = std::chrono::steady_clock;

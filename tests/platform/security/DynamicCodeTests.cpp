@@ -68,8 +68,8 @@ TEST(DynamicCodeTest, RunningSignedClientSatisfiesItsRequirement) {
 }
 
 TEST(DynamicCodeTest, LoaderInjectionVariablesAreRefused) {
-  for (const char* variable :
-       {"LD_PRELOAD=libc.so.6", "LD_AUDIT=/nonexistent/audit.so", "LD_LIBRARY_PATH=/nonexistent"}) {
+  for (const char* variable : {"LD_PRELOAD=/nonexistent/inject.so",
+                               "LD_AUDIT=/nonexistent/audit.so", "LD_LIBRARY_PATH=/nonexistent"}) {
     ChildProcess child({mainProgram()}, {"HOME=/", variable});
     child.waitUntilReady();
     SecStatus status = checkRunning(child.pid(), child.pidfd(), kMainAppRequirement);
@@ -82,7 +82,7 @@ TEST(DynamicCodeTest, InjectedProcessIsRefusedEvenWhileItsExecIsUnderWay) {
   // posix_spawn returns while the child's exec may still be setting up its environment; the
   // check must never see an empty environment and pass.
   for (int attempt = 0; attempt < 20; ++attempt) {
-    ChildProcess child({mainProgram()}, {"LD_PRELOAD=libc.so.6"});
+    ChildProcess child({mainProgram()}, {"LD_PRELOAD=/nonexistent/inject.so"});
     EXPECT_EQ(checkRunning(child.pid(), child.pidfd(), kMainAppRequirement).code(),
               errSecCSGuestInvalid);
   }
