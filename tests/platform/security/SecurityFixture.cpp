@@ -29,8 +29,8 @@ SecurityWorld::SecurityWorld() {
 }
 
 const SecurityWorld& world() {
-  static SecurityWorld* shared = new SecurityWorld();
-  return *shared;
+  static SecurityWorld shared; // its directory is removed at exit
+  return shared;
 }
 
 std::string copyProgram(const std::string& source, const std::string& name) {
