@@ -138,20 +138,24 @@ void Connection::setInvalidationHandler(InvalidationHandler handler) {
 }
 
 void Connection::activate() {
-  {
-    std::lock_guard lock(stateMutex_);
-    if (activated_ || ended_) {
-      return;
-    }
-    activated_ = true;
+  // Registered under the state lock, so that an end() running at the same time either sees
+  // the registration to remove or prevents it.
+  std::lock_guard lock(stateMutex_);
+  if (activated_ || ended_) {
+    return;
   }
+  activated_ = true;
   // The pool keeps the connection alive while it watches it (the base is private, hence the
   // aliasing pointer).
   auto self = shared_from_this();
   std::shared_ptr<EventSource> source(self, static_cast<EventSource*>(self.get()));
   NSError error;
   if (!pool_->addSource(socket_.get(), std::move(source), &error)) {
-    end(error);
+    activated_ = false;
+    log(TransportLogLevel::error, "Could not activate: " + error.localizedDescription());
+    pool_->dispatch([self] {
+      self->end(makeTransportError(TransportErrorCode::ioFailure, "Could not watch the socket."));
+    });
   }
 }
 

@@ -276,6 +276,11 @@ size_t WorkerPool::threadCount() const {
   return core_->threads;
 }
 
+bool WorkerPool::isQuiescentForTest() const {
+  std::lock_guard lock(core_->mutex);
+  return core_->tasks.empty() && core_->idle == core_->threads;
+}
+
 size_t WorkerPool::sourceCount() const {
   std::lock_guard lock(core_->mutex);
   return core_->sources.size();

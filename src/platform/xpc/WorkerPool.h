@@ -62,6 +62,8 @@ public:
 
   size_t threadCount() const;
   size_t sourceCount() const;
+  // No task queued and no thread busy: nothing of ours runs right now.
+  bool isQuiescentForTest() const;
 
 private:
   struct Core;
