@@ -31,8 +31,9 @@ void unlockItem(const std::string& path, bool followSymlink) {
   if (!hasFileSystemRepresentation(path)) {
     return;
   }
-  if (!clearImmutableFlags(AT_FDCWD, path.c_str(), followSymlink, nullptr)) {
-    logUnlockFailure(path, errno);
+  const std::string item = withoutTrailingSlashes(path);
+  if (!clearImmutableFlags(AT_FDCWD, item.c_str(), followSymlink, nullptr)) {
+    logUnlockFailure(item, errno);
   }
 }
 
@@ -43,15 +44,15 @@ void unlockParentFolder(const std::string& path) {
   }
 }
 
-// Clears flags below a folder whose own flags are already cleared; keeps the path of the
-// current folder for the log.
+// Clears flags below a folder whose own flags are already cleared. Keeps the names of the
+// folders it is in, to spell out a full path only when a failure is logged.
 class UnlockingVisitor : public TreeVisitor {
 public:
-  explicit UnlockingVisitor(std::string root) { paths_.push_back(std::move(root)); }
+  explicit UnlockingVisitor(std::string root) { names_.push_back(std::move(root)); }
 
   WalkControl visitFile(int parentFd, const char* name) override {
     if (parentFd != AT_FDCWD && !clearImmutableFlags(parentFd, name, false, nullptr)) {
-      logUnlockFailure(appendingPathComponent(paths_.back(), name), errno);
+      logUnlockFailure(pathOf(name), errno);
     }
     return WalkControl::proceed;
   }
@@ -59,24 +60,32 @@ public:
     if (parentFd == AT_FDCWD) {
       return WalkControl::proceed; // the root, handled before the walk
     }
-    paths_.push_back(appendingPathComponent(paths_.back(), name));
     auto flags = fileFlags(directoryFd);
     if (flags && (*flags & kImmutableFlagsMask) != 0 &&
         !setFileFlags(directoryFd, *flags & ~kImmutableFlagsMask)) {
-      logUnlockFailure(paths_.back(), errno);
+      logUnlockFailure(pathOf(name), errno);
     }
+    names_.push_back(name);
     return WalkControl::proceed;
   }
   WalkControl leaveDirectory(int parentFd, const char*) override {
-    if (parentFd != AT_FDCWD && paths_.size() > 1) {
-      paths_.pop_back();
+    if (parentFd != AT_FDCWD && names_.size() > 1) {
+      names_.pop_back();
     }
     return WalkControl::proceed;
   }
   WalkControl failure(int, const char*, int) override { return WalkControl::proceed; }
 
 private:
-  std::vector<std::string> paths_;
+  std::string pathOf(const char* name) const {
+    std::string path;
+    for (const auto& folder : names_) {
+      path = path.empty() ? folder : appendingPathComponent(path, folder);
+    }
+    return appendingPathComponent(path, name);
+  }
+
+  std::vector<std::string> names_;
 };
 
 } // namespace
@@ -117,12 +126,13 @@ void tryToUnlockFileIfNeeded(const std::string& path, bool recursively) {
     if (!recursively || !hasFileSystemRepresentation(path)) {
       return;
     }
+    const std::string item = withoutTrailingSlashes(path);
     struct stat info;
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    if (::lstat(item.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
       return;
     }
-    UnlockingVisitor visitor(path);
-    walkTree(path, visitor);
+    UnlockingVisitor visitor(item);
+    walkTree(item, visitor);
   } catch (const std::exception& exception) {
     log("Failed to unset immutable flag for %@ with error: %@", {path, exception.what()});
   }

@@ -50,6 +50,10 @@ std::string appendingPathComponent(std::string_view directory, std::string_view 
   return out;
 }
 
+std::string withoutTrailingSlashes(std::string_view path) {
+  return std::string(trimTrailingSlashes(path));
+}
+
 bool hasFileSystemRepresentation(std::string_view path) {
   return !path.empty() && path.find('\0') == std::string_view::npos;
 }

@@ -16,6 +16,10 @@ std::string deletingLastPathComponent(std::string_view path);
 std::string deletingPathExtension(std::string_view name);
 std::string appendingPathComponent(std::string_view directory, std::string_view component);
 
+// The path without trailing slashes ("/" stays "/"): a trailing slash would make the kernel
+// resolve a final symbolic link.
+std::string withoutTrailingSlashes(std::string_view path);
+
 // A path that the kernel can be given: not empty and without NUL bytes.
 bool hasFileSystemRepresentation(std::string_view path);
 

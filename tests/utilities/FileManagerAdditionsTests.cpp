@@ -74,9 +74,14 @@ TEST(TryToUnlock, LeavesTheTargetOfALinkAlone) {
   writeFile(dir / "target", "t");
   ASSERT_TRUE(test::setImmutable(dir / "target", true));
   ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "tree/link").c_str()), 0);
+  ::mkdir((dir / "targetfolder").c_str(), 0755);
+  ASSERT_TRUE(test::setImmutable(dir / "targetfolder", true));
+  ASSERT_EQ(::symlink((dir / "targetfolder").c_str(), (dir / "tree/folderlink").c_str()), 0);
   tryToUnlockFileIfNeeded(dir / "tree", true);
   tryToUnlockFileIfNeeded(dir / "tree/link", true);
+  tryToUnlockFileIfNeeded(dir / "tree/folderlink/", true);
   EXPECT_TRUE(test::isImmutable(dir / "target"));
+  EXPECT_TRUE(test::isImmutable(dir / "targetfolder"));
 }
 
 TEST(RemoveFileAndHandleLock, RemovesTreesDeeperThanTheOpenFolderWindow) {
