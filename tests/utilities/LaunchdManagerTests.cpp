@@ -91,6 +91,11 @@ TEST_F(LaunchdManagerTest, ReadsLabelAndProgramAndAsksLaunchdByLabel) {
   EXPECT_EQ(LRLaunchdManager::jobLabelForLaunchdAgent(dir_ / "jobs/missing.plist"), std::nullopt);
   writeFile(dir_ / "jobs/garbage.plist", "not a property list");
   EXPECT_EQ(LRLaunchdManager::jobLabelForLaunchdAgent(dir_ / "jobs/garbage.plist"), std::nullopt);
+  EXPECT_EQ(LRLaunchdManager::jobLabelForLaunchdAgent(dir_ / "jobs"), std::nullopt); // a folder
+  auto array = platform::PropertyList::array();
+  array.appendString("com.example.job");
+  writeFile(dir_ / "jobs/array.plist", array.toXML());
+  EXPECT_EQ(LRLaunchdManager::jobLabelForLaunchdAgent(dir_ / "jobs/array.plist"), std::nullopt);
 
   EXPECT_FALSE(LRLaunchdManager::isLoadedLaunchAgentWithConfigPath(path));
   fake_->loaded.insert("com.example.job");
