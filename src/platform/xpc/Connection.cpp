@@ -234,13 +234,28 @@ void Connection::handleReadiness(uint32_t) {
   }
   // Let another thread read on while this one delivers; the reader is not touched again here.
   pool_->rearm(*this);
-  for (size_t index = 1; index < frames.size(); ++index) {
-    pool_->dispatch([self = shared_from_this(), frame = std::move(frames[index])]() mutable {
+  // Calls may block, so each one after the first goes to another thread. Replies only hand the
+  // answer to whoever waits for it: they run here, in the order they arrived.
+  ReceivedFrame* firstCall = nullptr;
+  for (ReceivedFrame& frame : frames) {
+    if (frame.header.kind == FrameKind::reply) {
+      continue;
+    }
+    if (firstCall == nullptr) {
+      firstCall = &frame;
+      continue;
+    }
+    pool_->dispatch([self = shared_from_this(), frame = std::move(frame)]() mutable {
       self->deliver(std::move(frame));
     });
   }
-  if (!frames.empty()) {
-    deliver(std::move(frames.front()));
+  for (ReceivedFrame& frame : frames) {
+    if (frame.header.kind == FrameKind::reply) {
+      deliverReply(std::move(frame));
+    }
+  }
+  if (firstCall != nullptr) {
+    deliver(std::move(*firstCall));
   }
 }
 

@@ -36,7 +36,9 @@ enum class PeerRequirement {
 // pool until it ends; releasing the last reference of one never activated ends it.
 //
 // Threads: incoming calls, replies and the invalidation handler run on pool threads, several
-// at once (also for one connection). Sends may come from any thread; one writes at a time.
+// at once (also for one connection). Replies read together run one after another on the
+// reading thread, so a reply handler should hand its answer on rather than block. Sends may
+// come from any thread; one frame is written at a time.
 class Connection : public std::enable_shared_from_this<Connection>, private EventSource {
 public:
   using CallId = uint64_t;

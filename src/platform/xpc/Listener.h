@@ -17,8 +17,8 @@ namespace platform::xpc {
 //
 // The socket file is made with mode 0666 (anyone may connect); a stale socket file left at the
 // path is replaced, anything else there is refused. Invalidation (or destruction) stops
-// accepting and removes the socket file if it is still ours. The handler runs on a pool
-// thread, one accepted connection after another, and must not block.
+// accepting and removes the socket file if it is still ours. The handler runs on pool threads,
+// possibly several at once, and must not block.
 class Listener {
 public:
   using ConnectionHandler = std::function<void(std::shared_ptr<Connection> connection)>;
