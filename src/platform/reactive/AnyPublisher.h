@@ -78,8 +78,8 @@ public:
     auto upstream = erased();
     return AnyPublisher<U>([upstream, transform](std::shared_ptr<Subscriber<U>> downstream) {
       auto core = std::make_shared<detail::MergeCore<U>>(std::move(downstream));
-      core->start();
       upstream.subscribe(std::make_shared<detail::FlatMapOuter<T, U, F>>(core, transform));
+      core->start();
     });
   }
 
@@ -89,11 +89,11 @@ public:
     std::vector<AnyPublisher<T>> all{erased(), others.eraseToAnyPublisher()...};
     return AnyPublisher<T>([all](std::shared_ptr<Subscriber<T>> downstream) {
       auto core = std::make_shared<detail::MergeCore<T>>(std::move(downstream));
-      core->start();
       for (const auto& publisher : all) {
         core->addInner(publisher);
       }
       core->outerFinished();
+      core->start();
     });
   }
 

@@ -94,6 +94,19 @@ TEST(Operators, HandleEventsRunsHooksInEventOrder) {
   EXPECT_EQ(events, (std::vector<std::string>{"subscription", "request", "cancel"}));
 }
 
+TEST(Operators, SubscriptionHookRunsOnceTheSourceIsWiredSoNoEarlyValueIsLost) {
+  // Like a connection activated from the hook: its first message arrives before the sink has
+  // even asked for anything, and must still reach it.
+  PassthroughSubject<int> requests;
+  std::vector<int> seen;
+  auto cancellable = requests.flatMap([](int value) { return Just(value); })
+                         .catchError([](std::exception_ptr) { return Empty<int>(); })
+                         .handleEvents({.receiveSubscription = [&] { requests.send(1); }})
+                         .sink([&](int value) { seen.push_back(value); });
+  requests.send(2);
+  EXPECT_EQ(seen, (std::vector<int>{1, 2}));
+}
+
 TEST(Operators, FirstTakesOneValueFinishesAndCancelsUpstream) {
   PassthroughSubject<int> subject;
   auto subscriber = record<int>();

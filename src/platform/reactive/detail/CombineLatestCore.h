@@ -28,9 +28,9 @@ public:
       : emitter_(std::move(downstream)) {}
 
   void start(const AnyPublisher<A>& first, const AnyPublisher<B>& second) {
-    emitter_.start(this->shared_from_this());
     first.subscribe(std::make_shared<Side<A, 0>>(this->shared_from_this()));
     second.subscribe(std::make_shared<Side<B, 1>>(this->shared_from_this()));
+    emitter_.start(this->shared_from_this());
   }
 
   void request(Demand demand) override {

@@ -16,14 +16,16 @@ namespace platform::reactive::detail {
 
 // The meeting point of several concurrent streams (merge, flatMap): passes every value of
 // every inner stream on in arrival order, fails with the first failure (cancelling the rest),
-// and finishes once no more inner streams can come and all have finished. Once the downstream
-// asks for anything, every inner stream (and the outer one) is asked for everything; values
-// beyond the downstream's demand wait in the emitter.
+// and finishes once no more inner streams can come and all have finished. Every stream (the
+// outer one too) is asked for everything as soon as it is subscribed, so the sources are
+// wired and flowing before the downstream even gets its subscription; values beyond the
+// downstream's demand wait in the emitter.
 template <class T>
 class MergeCore final : public Subscription, public std::enable_shared_from_this<MergeCore<T>> {
 public:
   explicit MergeCore(std::shared_ptr<Subscriber<T>> downstream) : emitter_(std::move(downstream)) {}
 
+  // Gives the downstream its subscription; call after subscribing the sources.
   void start() { emitter_.start(this->shared_from_this()); }
 
   // Subscribes one more inner stream.
@@ -40,7 +42,7 @@ public:
     publisher.subscribe(std::make_shared<Inner>(this->shared_from_this(), id));
   }
 
-  // The outer stream of a flatMap; it is asked for everything once the downstream asks.
+  // The outer stream of a flatMap.
   void outerSubscribed(std::shared_ptr<Subscription> subscription) {
     adopt(subscription, [&] { outer_ = subscription; });
   }
@@ -67,21 +69,7 @@ public:
     emitter_.complete(std::move(failure));
   }
 
-  void request(Demand demand) override {
-    emitter_.addDemand(demand);
-    std::vector<std::shared_ptr<Subscription>> toRequest;
-    {
-      std::lock_guard lock(mutex_);
-      if (terminated_ || upstreamRequested_ || demand.isNone()) {
-        return;
-      }
-      upstreamRequested_ = true;
-      toRequest = snapshotLocked();
-    }
-    for (auto& subscription : toRequest) {
-      subscription->request(Demand::unlimited());
-    }
-  }
+  void request(Demand demand) override { emitter_.addDemand(demand); }
 
   void cancel() override {
     emitter_.cancel();
@@ -114,21 +102,19 @@ private:
   }
 
   // Keeps a newly arrived subscription (through `keep`, under the lock) and asks it for
-  // everything if the downstream already asked; cancels it if the merge is already over.
+  // everything; cancels it if the merge is already over.
   template <class Keep> void adopt(const std::shared_ptr<Subscription>& subscription, Keep keep) {
     bool over;
-    bool requested;
     {
       std::lock_guard lock(mutex_);
       over = terminated_;
-      requested = upstreamRequested_;
       if (!over) {
         keep();
       }
     }
     if (over) {
       subscription->cancel();
-    } else if (requested) {
+    } else {
       subscription->request(Demand::unlimited());
     }
   }
@@ -189,7 +175,6 @@ private:
   uint64_t nextInnerId_ = 0;
   std::size_t activeInners_ = 0;
   bool outerDone_ = false;
-  bool upstreamRequested_ = false;
   bool terminated_ = false;
 };
 

@@ -22,11 +22,12 @@ public:
   explicit PrefixUntilNode(std::shared_ptr<Subscriber<T>> downstream)
       : emitter_(std::move(downstream)) {}
 
-  // Subscribes the trigger first, so that it can stop the stream before any value passes.
+  // Subscribes the trigger first, so that it can stop the stream before any value passes,
+  // then the upstream, and only then gives the downstream its subscription.
   void start(const AnyPublisher<Trigger>& trigger, const AnyPublisher<T>& upstream) {
-    emitter_.start(this->shared_from_this());
     trigger.subscribe(std::make_shared<TriggerSubscriber>(this->shared_from_this()));
     upstream.subscribe(this->shared_from_this());
+    emitter_.start(this->shared_from_this());
   }
 
   void receiveSubscription(std::shared_ptr<Subscription> subscription) override {

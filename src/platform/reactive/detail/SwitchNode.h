@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace platform::reactive {
 template <class T> class AnyPublisher;
@@ -26,14 +27,31 @@ public:
   SwitchNode(std::shared_ptr<Subscriber<T>> downstream, Next next)
       : downstream_(std::move(downstream)), next_(std::move(next)) {}
 
+  // Subscribes the first upstream, then gives the downstream its subscription, so that the
+  // chain above is wired before the downstream (and its hooks) hear of it.
   void start(const AnyPublisher<T>& first) {
     std::shared_ptr<Subscriber<T>> downstream;
     {
       std::lock_guard lock(mutex_);
       downstream = downstream_;
     }
-    downstream->receiveSubscription(this->shared_from_this());
     subscribePhase(first, 0);
+    downstream->receiveSubscription(this->shared_from_this());
+    std::optional<Completion> early;
+    {
+      std::lock_guard lock(mutex_);
+      started_ = true;
+      early = std::exchange(earlyCompletion_, std::nullopt);
+      if (!downstream_) {
+        early.reset(); // the downstream cancelled meanwhile
+      }
+      if (early) {
+        downstream_.reset();
+      }
+    }
+    if (early) {
+      downstream->receiveCompletion(std::move(*early));
+    }
   }
 
   void request(Demand demand) override {
@@ -153,8 +171,13 @@ private:
     std::shared_ptr<Subscriber<T>> downstream;
     {
       std::lock_guard lock(mutex_);
-      downstream = std::move(downstream_);
       next_ = nullptr;
+      if (!started_) {
+        // Completed within start(): the downstream gets it right after its subscription.
+        earlyCompletion_ = completion;
+        return;
+      }
+      downstream = std::move(downstream_);
     }
     if (downstream) {
       downstream->receiveCompletion(std::move(completion));
@@ -167,6 +190,8 @@ private:
   Next next_;
   Demand outstanding_;
   std::size_t phase_ = 0;
+  bool started_ = false;
+  std::optional<Completion> earlyCompletion_;
 };
 
 } // namespace platform::reactive::detail
