@@ -118,10 +118,6 @@ void log(std::string_view format, std::initializer_list<std::string_view> argume
   }
 }
 
-} // namespace utilities
-
-namespace utilities {
-
 std::string describeError(const platform::NSError& error) {
   return "Error Domain=" + error.domain() + " Code=" + std::to_string(error.code()) + " \"" +
          error.localizedDescription() + "\"";

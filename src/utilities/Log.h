@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/NSError.h"
+
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -16,16 +18,10 @@ void log(std::string_view format, std::initializer_list<std::string_view> argume
 // The text that "%@" prints for a list of texts, in the platform's array description form.
 std::string describeList(const std::vector<std::string>& items);
 
-// Renders `text` with control characters and invalid UTF-8 bytes escaped.
-std::string escapeForLog(std::string_view text);
-
-} // namespace utilities
-
-#include "platform/foundation/NSError.h"
-
-namespace utilities {
-
 // The text that "%@" prints for an error: its domain, code and description.
 std::string describeError(const platform::NSError& error);
+
+// Renders `text` with control characters and invalid UTF-8 bytes escaped.
+std::string escapeForLog(std::string_view text);
 
 } // namespace utilities
