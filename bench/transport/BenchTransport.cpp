@@ -104,6 +104,7 @@ Measurement measureRaw(int callers, int iterations) {
       latencies[index].reserve(iterations);
       ready.fetch_add(1);
       while (!go.load()) {
+        std::this_thread::yield();
       }
       for (int iteration = 0; iteration < iterations; ++iteration) {
         const auto sent = Clock::now();
@@ -163,6 +164,7 @@ Measurement measureOurs(xpc::Connection& connection, int callers, int iterations
       latencies[index].reserve(iterations);
       ready.fetch_add(1);
       while (!go.load()) {
+        std::this_thread::yield();
       }
       for (int iteration = 0; iteration < iterations; ++iteration) {
         const auto sent = Clock::now();
