@@ -4,62 +4,55 @@
 #include "platform/archive/Values.h"
 
 #include <cstring>
-#include <plist/plist.h>
 
 namespace platform::archive {
 namespace {
 
-constexpr uint64_t kArchiveVersion = 100000;
+constexpr int64_t kArchiveVersion = 100000;
 // Deeper object graphs than this are refused, as the unarchiver would refuse them.
 constexpr size_t kMaxEncodingDepth = 256;
 
 } // namespace
 
 KeyedArchiver::KeyedArchiver(bool requiresSecureCoding)
-    : requiresSecureCoding_(requiresSecureCoding), objects_(plist_new_array()) {
-  plist_array_append_item(objects_, plist_new_string("$null"));
+    : requiresSecureCoding_(requiresSecureCoding) {
+  append(writer_.addString("$null"));
 }
 
-KeyedArchiver::~KeyedArchiver() {
-  plist_free(objects_);
+uint64_t KeyedArchiver::append(uint32_t node) {
+  objects_.push_back(node);
+  return objects_.size() - 1;
 }
 
-uint64_t KeyedArchiver::append(plist_t node) {
-  plist_array_append_item(objects_, node);
-  return plist_array_get_size(objects_) - 1;
-}
-
-void KeyedArchiver::set(std::string_view key, plist_t node) {
+void KeyedArchiver::set(std::string_view key, uint32_t node) {
   if (encoding_.empty()) {
     // Encode calls outside encodeWithCoder have no object to write into.
-    plist_free(node);
     failWithError(invalidValueError("encode call for key '" + std::string(key) +
                                     "' outside of an object being encoded"));
     return;
   }
-  plist_dict_set_item(encoding_.back(), std::string(key).c_str(), node);
+  writer_.setMember(encoding_.back(), key, node);
 }
 
 void KeyedArchiver::encodeObject(const ObjectPtr& object, std::string_view key) {
   const uint64_t uid = reference(object);
-  set(key, plist_new_uid(uid));
+  set(key, writer_.addUID(uid));
 }
 
 void KeyedArchiver::encodeBool(bool value, std::string_view key) {
-  set(key, plist_new_bool(value ? 1 : 0));
+  set(key, writer_.addBool(value));
 }
 
 void KeyedArchiver::encodeInt64(int64_t value, std::string_view key) {
-  // Eight-byte integers are signed in the binary form, so negative values survive.
-  set(key, plist_new_uint(static_cast<uint64_t>(value)));
+  set(key, writer_.addInteger(value));
 }
 
 void KeyedArchiver::encodeDouble(double value, std::string_view key) {
-  set(key, plist_new_real(value));
+  set(key, writer_.addReal(value));
 }
 
 void KeyedArchiver::encodeBytes(const Bytes& bytes, std::string_view key) {
-  set(key, plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  set(key, writer_.addData(bytes.data(), bytes.size()));
 }
 
 void KeyedArchiver::encodeString(std::string value, std::string_view key) {
@@ -90,15 +83,16 @@ void KeyedArchiver::encodeData(Bytes value, std::string_view key) {
 
 void KeyedArchiver::encodeArrayOfObjects(const std::vector<ObjectPtr>& objects,
                                          std::string_view key) {
-  plist_t array = plist_new_array();
+  std::vector<uint32_t> items;
+  items.reserve(objects.size());
   for (const auto& object : objects) {
     if (object == nullptr) {
       failWithError(invalidValueError("a collection cannot hold a null object"));
       break;
     }
-    plist_array_append_item(array, plist_new_uid(reference(object)));
+    items.push_back(writer_.addUID(reference(object)));
   }
-  set(key, array);
+  set(key, writer_.addArray(std::move(items)));
 }
 
 ObjectPtr KeyedArchiver::sharedObject(const void* identity,
@@ -129,7 +123,7 @@ uint64_t KeyedArchiver::inlineReference(const Object& object) {
     if (found != stringReferences_.end()) {
       return found->second;
     }
-    const uint64_t uid = append(plist_new_string(string->value().c_str()));
+    const uint64_t uid = append(writer_.addString(string->value()));
     stringReferences_.emplace(string->value(), uid);
     return uid;
   }
@@ -147,21 +141,20 @@ uint64_t KeyedArchiver::inlineReference(const Object& object) {
     if (found != numberReferences_.end()) {
       return found->second;
     }
-    plist_t node = nullptr;
+    uint32_t node = 0;
     if (auto* flag = std::get_if<bool>(&value)) {
-      node = plist_new_bool(*flag ? 1 : 0);
+      node = writer_.addBool(*flag);
     } else if (auto* real = std::get_if<double>(&value)) {
-      node = plist_new_real(*real);
+      node = writer_.addReal(*real);
     } else {
-      node = plist_new_uint(static_cast<uint64_t>(integer));
+      node = writer_.addInteger(integer);
     }
     const uint64_t uid = append(node);
     numberReferences_.emplace(key, uid);
     return uid;
   }
   const auto& bytes = static_cast<const NSData&>(object).bytes();
-  const uint64_t uid =
-      append(plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  const uint64_t uid = append(writer_.addData(bytes.data(), bytes.size()));
   objectReferences_.emplace(&object, uid);
   return uid;
 }
@@ -191,14 +184,14 @@ uint64_t KeyedArchiver::reference(const ObjectPtr& object) {
     failWithError(invalidValueError("object graph nested too deeply to archive"));
     return 0;
   }
-  plist_t dictionary = plist_new_dict();
+  const uint32_t dictionary = writer_.addDictionary();
   const uint64_t uid = append(dictionary);
   objectReferences_.emplace(object.get(), uid);
   retained_.push_back(object);
   encoding_.push_back(dictionary);
   object->encodeWithCoder(*this);
   encoding_.pop_back();
-  plist_dict_set_item(dictionary, "$class", plist_new_uid(classReference(objectClass)));
+  writer_.setMember(dictionary, "$class", writer_.addUID(classReference(objectClass)));
   return uid;
 }
 
@@ -207,13 +200,13 @@ uint64_t KeyedArchiver::classReference(const ObjectClass& objectClass) {
   if (found != classReferences_.end()) {
     return found->second;
   }
-  plist_t record = plist_new_dict();
-  plist_t classes = plist_new_array();
+  std::vector<uint32_t> classes;
   for (const auto& name : objectClass.classChain()) {
-    plist_array_append_item(classes, plist_new_string(name.c_str()));
+    classes.push_back(writer_.addString(name));
   }
-  plist_dict_set_item(record, "$classes", classes);
-  plist_dict_set_item(record, "$classname", plist_new_string(objectClass.name().c_str()));
+  const uint32_t record = writer_.addDictionary();
+  writer_.setMember(record, "$classes", writer_.addArray(std::move(classes)));
+  writer_.setMember(record, "$classname", writer_.addString(objectClass.name()));
   const uint64_t uid = append(record);
   classReferences_.emplace(&objectClass, uid);
   return uid;
@@ -228,26 +221,14 @@ std::optional<Bytes> KeyedArchiver::finishEncoding(const ObjectPtr& root, NSErro
     setError(error, *error_);
     return std::nullopt;
   }
-  plist_t top = plist_new_dict();
-  plist_dict_set_item(top, "root", plist_new_uid(rootUID));
-  plist_t archive = plist_new_dict();
-  plist_dict_set_item(archive, "$version", plist_new_uint(kArchiveVersion));
-  plist_dict_set_item(archive, "$archiver", plist_new_string("NSKeyedArchiver"));
-  plist_dict_set_item(archive, "$top", top);
-  plist_dict_set_item(archive, "$objects", objects_);
-  objects_ = plist_new_array();
-  char* binary = nullptr;
-  uint32_t length = 0;
-  plist_to_bin(archive, &binary, &length);
-  plist_free(archive);
-  if (binary == nullptr) {
-    setError(error, invalidValueError("the property list could not be written"));
-    return std::nullopt;
-  }
-  Bytes bytes(reinterpret_cast<const uint8_t*>(binary),
-              reinterpret_cast<const uint8_t*>(binary) + length);
-  plist_to_bin_free(binary);
-  return bytes;
+  const uint32_t top = writer_.addDictionary();
+  writer_.setMember(top, "root", writer_.addUID(rootUID));
+  const uint32_t archive = writer_.addDictionary();
+  writer_.setMember(archive, "$version", writer_.addInteger(kArchiveVersion));
+  writer_.setMember(archive, "$archiver", writer_.addString("NSKeyedArchiver"));
+  writer_.setMember(archive, "$top", top);
+  writer_.setMember(archive, "$objects", writer_.addArray(objects_));
+  return writer_.write(archive);
 }
 
 std::optional<Bytes> archivedDataWithRootObject(const ObjectPtr& root, bool requiringSecureCoding,

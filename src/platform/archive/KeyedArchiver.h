@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/archive/BinaryPropertyListWriter.h"
 #include "platform/archive/Object.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Date.h"
@@ -16,8 +17,6 @@
 #include <tuple>
 #include <vector>
 
-typedef void* plist_t;
-
 namespace platform::archive {
 
 // Writes an object graph in the platform's keyed-archive format: a binary property list with
@@ -32,7 +31,6 @@ namespace platform::archive {
 class KeyedArchiver {
 public:
   explicit KeyedArchiver(bool requiresSecureCoding);
-  ~KeyedArchiver();
   KeyedArchiver(const KeyedArchiver&) = delete;
   KeyedArchiver& operator=(const KeyedArchiver&) = delete;
 
@@ -80,12 +78,13 @@ private:
   uint64_t reference(const ObjectPtr& object);
   uint64_t inlineReference(const Object& object);
   uint64_t classReference(const ObjectClass& objectClass);
-  uint64_t append(plist_t node);
-  void set(std::string_view key, plist_t node);
+  uint64_t append(uint32_t node);
+  void set(std::string_view key, uint32_t node);
 
   bool requiresSecureCoding_;
-  plist_t objects_;
-  std::vector<plist_t> encoding_; // the dictionaries of the objects being encoded, innermost last
+  BinaryPropertyListWriter writer_;
+  std::vector<uint32_t> objects_;  // the entries of "$objects"; a UID is a position here
+  std::vector<uint32_t> encoding_; // the dictionaries of the objects being encoded, innermost last
   std::map<const Object*, uint64_t> objectReferences_;
   std::map<std::string, uint64_t, std::less<>> stringReferences_;
   std::map<std::tuple<size_t, int64_t, uint64_t>, uint64_t> numberReferences_;

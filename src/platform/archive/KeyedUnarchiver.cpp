@@ -5,7 +5,6 @@
 #include "platform/archive/Values.h"
 
 #include <cmath>
-#include <plist/plist.h>
 
 namespace platform::archive {
 namespace {
@@ -13,8 +12,9 @@ namespace {
 constexpr uint64_t kArchiveVersion = 100000;
 constexpr const char* kArchiverName = "NSKeyedArchiver";
 
-bool isInlineValue(PlistRef::Type type) {
-  using Type = PlistRef::Type;
+using Type = BinaryPropertyList::Type;
+
+bool isInlineValue(std::optional<Type> type) {
   return type == Type::string || type == Type::integer || type == Type::real ||
          type == Type::boolean || type == Type::data;
 }
@@ -29,30 +29,14 @@ std::string classNames(const ClassSet& classes) {
   return names;
 }
 
-// Calls `visit(key, value)` for every member of a dictionary node in one pass.
-template <class Visit> bool forEachMember(PlistRef dictionary, Visit visit) {
-  plist_dict_iter iterator = nullptr;
-  plist_dict_new_iter(dictionary.raw(), &iterator);
-  bool ok = true;
-  while (ok) {
-    char* key = nullptr;
-    plist_t value = nullptr;
-    plist_dict_next_item(dictionary.raw(), iterator, &key, &value);
-    if (key == nullptr) {
-      break;
-    }
-    ok = visit(std::string_view(key), PlistRef(value));
-    free(key);
-  }
-  free(iterator);
-  return ok;
-}
-
 } // namespace
 
 struct KeyedUnarchiver::Entry {
   enum class State : uint8_t { unvisited, decoding, done };
   State state = State::unvisited;
+  bool isClassRecord = false;
+  // For an object: its class; for a class record: the registered class it names. Found once.
+  const ObjectClass* objectClass = nullptr;
   ObjectPtr object;
 };
 
@@ -81,19 +65,14 @@ bool KeyedUnarchiver::validateArchive(std::span<const uint8_t> bytes) {
     fail("data is empty; it is not a keyed archive");
     return false;
   }
-  if (auto fault = validateBinaryPropertyList(bytes, options_.limits)) {
-    fail("incomprehensible archive: " + *fault);
+  std::string fault;
+  plist_ = BinaryPropertyList::read(bytes, options_.limits, fault);
+  if (!plist_) {
+    fail("incomprehensible archive: " + fault);
     return false;
   }
-  auto plist = PropertyList::parse(
-      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-  if (!plist) {
-    fail("incomprehensible archive: the property list could not be read");
-    return false;
-  }
-  plist_ = std::move(*plist);
-  PlistRef root = plist_.root();
-  if (root.type() != PlistRef::Type::dictionary) {
+  Node root = plist_->top();
+  if (!root.is(Type::dictionary)) {
     fail("incomprehensible archive: the top level is not a dictionary");
     return false;
   }
@@ -101,7 +80,7 @@ bool KeyedUnarchiver::validateArchive(std::span<const uint8_t> bytes) {
     fail("incomprehensible archive: \"$archiver\" is not \"NSKeyedArchiver\"");
     return false;
   }
-  if (root["$version"].unsignedValue() != kArchiveVersion) {
+  if (root["$version"].integerValue() != kArchiveVersion) {
     fail("incomprehensible archive version; only 100000 is read");
     return false;
   }
@@ -121,39 +100,36 @@ bool KeyedUnarchiver::validateArchive(std::span<const uint8_t> bytes) {
     return false;
   }
   rootUID_ = *rootUID;
+  entries_.resize(objectCount_);
+  for (uint64_t index = 1; index < objectCount_; ++index) {
+    entries_[index].isClassRecord = objects_.arrayItem(index)["$classname"].is(Type::string);
+  }
   for (uint64_t index = 1; index < objectCount_; ++index) {
     if (!validateObject(index)) {
       return false;
     }
   }
-  entries_.resize(objectCount_);
   return true;
-}
-
-bool KeyedUnarchiver::isClassRecord(uint64_t index) const {
-  return objects_.arrayItem(index)["$classname"].type() == PlistRef::Type::string;
 }
 
 // An entry of "$objects" is an inline value, a class record, or an object: a dictionary whose
 // "$class" refers to a class record and whose other members are scalars, inline values,
 // references in range, or arrays of references in range.
 bool KeyedUnarchiver::validateObject(uint64_t index) {
-  PlistRef object = objects_.arrayItem(index);
+  Node object = objects_.arrayItem(index);
   const std::string where = "object " + std::to_string(index);
   if (isInlineValue(object.type())) {
     return true;
   }
-  if (object.type() != PlistRef::Type::dictionary) {
+  if (!object.is(Type::dictionary)) {
     fail("incomprehensible archive: " + where + " is neither a value nor a dictionary");
     return false;
   }
-  PlistRef className = object["$classname"];
-  if (!className.isNull()) {
-    PlistRef classes = object["$classes"];
-    bool valid = className.type() == PlistRef::Type::string &&
-                 (classes.isNull() || classes.type() == PlistRef::Type::array);
+  if (!object["$classname"].isNull()) {
+    Node classes = object["$classes"];
+    bool valid = entries_[index].isClassRecord && (classes.isNull() || classes.is(Type::array));
     for (size_t i = 0; valid && i < classes.arraySize(); ++i) {
-      valid = classes.arrayItem(i).type() == PlistRef::Type::string;
+      valid = classes.arrayItem(i).is(Type::string);
     }
     if (!valid) {
       fail("incomprehensible archive: class record " + std::to_string(index) + " is malformed");
@@ -165,42 +141,41 @@ bool KeyedUnarchiver::validateObject(uint64_t index) {
     fail("incomprehensible archive: " + where + " has no \"$class\"");
     return false;
   }
-  if (*classUID >= objectCount_ || !isClassRecord(*classUID)) {
+  if (*classUID >= objectCount_ || !entries_[*classUID].isClassRecord) {
     fail("incomprehensible archive: \"$class\" of " + where +
          " does not refer to a class record with a \"$classname\"");
     return false;
   }
-  auto inRange = [this](PlistRef value) {
+  auto inRange = [this](Node value) {
     auto uid = value.uidValue();
     return uid && *uid < objectCount_;
   };
-  return forEachMember(object, [&](std::string_view key, PlistRef value) {
+  for (size_t member = 0; member < object.dictionarySize(); ++member) {
+    Node value = object.dictionaryValue(member);
     bool valid = true;
-    switch (value.type()) {
-    case PlistRef::Type::uid:
+    if (value.is(Type::uid)) {
       valid = inRange(value);
-      break;
-    case PlistRef::Type::array:
+    } else if (value.is(Type::array)) {
       for (size_t i = 0; valid && i < value.arraySize(); ++i) {
         valid = inRange(value.arrayItem(i));
       }
-      break;
-    default:
+    } else {
       valid = isInlineValue(value.type());
-      break;
     }
     if (!valid) {
-      fail("incomprehensible archive: value for key '" + std::string(key) + "' of " + where +
+      fail("incomprehensible archive: value for key '" +
+           std::string(object.dictionaryKey(member).stringValue().value_or("")) + "' of " + where +
            " is not a value or a reference in range");
+      return false;
     }
-    return valid;
-  });
+  }
+  return true;
 }
 
 // MARK: Decoding objects
 
-PlistRef KeyedUnarchiver::value(std::string_view key) const {
-  return frames_.empty() ? PlistRef() : frames_.back().object[key];
+KeyedUnarchiver::Node KeyedUnarchiver::value(std::string_view key) const {
+  return frames_.empty() ? Node() : frames_.back().object[key];
 }
 
 const ClassSet& KeyedUnarchiver::allowedClasses() const {
@@ -223,7 +198,7 @@ ObjectPtr KeyedUnarchiver::decodeObjectOfClasses(const ClassSet& allowed, std::s
   if (error_) {
     return nullptr;
   }
-  PlistRef node = value(key);
+  Node node = value(key);
   if (node.isNull()) {
     return nullptr;
   }
@@ -240,31 +215,39 @@ ObjectPtr KeyedUnarchiver::decodeObjectForKey(std::string_view key) {
 }
 
 const ObjectClass* KeyedUnarchiver::classOf(uint64_t uid, std::string_view key) {
-  PlistRef object = objects_.arrayItem(uid);
-  switch (object.type()) {
-  case PlistRef::Type::string:
-    return &NSString::classObject();
-  case PlistRef::Type::integer:
-  case PlistRef::Type::real:
-  case PlistRef::Type::boolean:
-    return &NSNumber::classObject();
-  case PlistRef::Type::data:
-    return &NSData::classObject();
+  Entry& entry = entries_[uid];
+  if (entry.objectClass != nullptr) {
+    return entry.objectClass;
+  }
+  Node object = objects_.arrayItem(uid);
+  switch (object.type().value_or(Type::dictionary)) {
+  case Type::string:
+    return entry.objectClass = &NSString::classObject();
+  case Type::integer:
+  case Type::real:
+  case Type::boolean:
+    return entry.objectClass = &NSNumber::classObject();
+  case Type::data:
+    return entry.objectClass = &NSData::classObject();
   default:
     break;
   }
-  PlistRef record = objects_.arrayItem(object["$class"].uidValue().value_or(0));
-  auto name = record["$classname"].stringValue();
-  if (!name || object.type() != PlistRef::Type::dictionary) {
-    // A class record referred to as an object, or a damaged entry.
+  if (entry.isClassRecord) {
     fail("value for key '" + std::string(key) + "' is not an archived object");
     return nullptr;
   }
-  const ObjectClass* objectClass = registry_.classNamed(*name);
-  if (objectClass == nullptr) {
-    fail(unknownClassDescription(key, *name));
+  // Validation made sure "$class" refers to a class record.
+  const uint64_t recordUID = object["$class"].uidValue().value_or(0);
+  Entry& record = entries_[recordUID];
+  if (record.objectClass == nullptr) {
+    const std::string name(objects_.arrayItem(recordUID)["$classname"].stringValue().value_or(""));
+    record.objectClass = registry_.classNamed(name);
+    if (record.objectClass == nullptr) {
+      fail(unknownClassDescription(key, name));
+      return nullptr;
+    }
   }
-  return objectClass;
+  return entry.objectClass = record.objectClass;
 }
 
 ObjectPtr KeyedUnarchiver::resolve(uint64_t uid, const ClassSet& allowed, std::string_view key) {
@@ -299,23 +282,25 @@ ObjectPtr KeyedUnarchiver::resolve(uint64_t uid, const ClassSet& allowed, std::s
     fail("the object for key '" + std::string(key) + "' refers back to itself");
     return nullptr;
   }
-  PlistRef object = objects_.arrayItem(uid);
-  switch (object.type()) {
-  case PlistRef::Type::string:
-    entry.object = NSString::make(object.stringValue().value_or(""));
+  Node object = objects_.arrayItem(uid);
+  switch (object.type().value_or(Type::dictionary)) {
+  case Type::string:
+    entry.object = NSString::make(std::string(*object.stringValue()));
     break;
-  case PlistRef::Type::integer:
-    entry.object = NSNumber::make(static_cast<int64_t>(object.unsignedValue().value_or(0)));
+  case Type::integer:
+    entry.object = NSNumber::make(static_cast<int64_t>(*object.integerValue()));
     break;
-  case PlistRef::Type::real:
-    entry.object = NSNumber::make(object.realValue().value_or(0));
+  case Type::real:
+    entry.object = NSNumber::make(*object.realValue());
     break;
-  case PlistRef::Type::boolean:
-    entry.object = NSNumber::make(object.boolValue().value_or(false));
+  case Type::boolean:
+    entry.object = NSNumber::make(*object.boolValue());
     break;
-  case PlistRef::Type::data:
-    entry.object = NSData::make(object.dataValue().value_or(Bytes()));
+  case Type::data: {
+    const auto data = *object.dataValue();
+    entry.object = NSData::make(Bytes(data.begin(), data.end()));
     break;
+  }
   default: {
     if (frames_.size() >= options_.limits.maxObjectDepth) {
       fail("the archive nests objects too deeply");
@@ -338,12 +323,12 @@ KeyedUnarchiver::decodeArrayOfObjectsForKey(std::string_view key) {
   if (error_) {
     return std::nullopt;
   }
-  PlistRef node = value(key);
+  Node node = value(key);
   std::vector<ObjectPtr> objects;
   if (node.isNull()) {
     return objects;
   }
-  if (node.type() != PlistRef::Type::array) {
+  if (!node.is(Type::array)) {
     fail("value for key '" + std::string(key) + "' is not an array of references");
     return std::nullopt;
   }
@@ -367,14 +352,14 @@ KeyedUnarchiver::decodeArrayOfObjectsForKey(std::string_view key) {
 // MARK: Scalars and shorthands
 
 bool KeyedUnarchiver::decodeBoolForKey(std::string_view key) {
-  PlistRef node = value(key);
+  Node node = value(key);
   if (error_ || node.isNull()) {
     return false;
   }
   if (auto flag = node.boolValue()) {
     return *flag;
   }
-  if (auto integer = node.unsignedValue()) {
+  if (auto integer = node.integerValue()) {
     return *integer != 0;
   }
   if (auto real = node.realValue()) {
@@ -385,11 +370,11 @@ bool KeyedUnarchiver::decodeBoolForKey(std::string_view key) {
 }
 
 int64_t KeyedUnarchiver::decodeInt64ForKey(std::string_view key) {
-  PlistRef node = value(key);
+  Node node = value(key);
   if (error_ || node.isNull()) {
     return 0;
   }
-  if (auto integer = node.unsignedValue()) {
+  if (auto integer = node.integerValue()) {
     return static_cast<int64_t>(*integer);
   }
   if (auto flag = node.boolValue()) {
@@ -413,14 +398,14 @@ int32_t KeyedUnarchiver::decodeInt32ForKey(std::string_view key) {
 }
 
 double KeyedUnarchiver::decodeDoubleForKey(std::string_view key) {
-  PlistRef node = value(key);
+  Node node = value(key);
   if (error_ || node.isNull()) {
     return 0;
   }
   if (auto real = node.realValue()) {
     return *real;
   }
-  if (auto integer = node.unsignedValue()) {
+  if (auto integer = node.integerValue()) {
     return static_cast<double>(static_cast<int64_t>(*integer));
   }
   if (auto flag = node.boolValue()) {
@@ -431,21 +416,22 @@ double KeyedUnarchiver::decodeDoubleForKey(std::string_view key) {
 }
 
 std::optional<Bytes> KeyedUnarchiver::decodeBytesForKey(std::string_view key) {
-  PlistRef node = value(key);
+  Node node = value(key);
   if (error_ || node.isNull()) {
     return std::nullopt;
   }
   auto bytes = node.dataValue();
   if (!bytes) {
     fail("value for key '" + std::string(key) + "' is not data");
+    return std::nullopt;
   }
-  return bytes;
+  return Bytes(bytes->begin(), bytes->end());
 }
 
 std::optional<std::string> KeyedUnarchiver::decodeStringForKey(std::string_view key) {
   // Strings stand behind a reference; the mutable string's own contents stand inline.
   if (auto inlineString = value(key).stringValue(); inlineString && !error_) {
-    return inlineString;
+    return std::string(*inlineString);
   }
   auto string = decodeObjectOfClass<NSString>(key);
   return string != nullptr ? std::optional<std::string>(string->value()) : std::nullopt;
@@ -453,7 +439,7 @@ std::optional<std::string> KeyedUnarchiver::decodeStringForKey(std::string_view 
 
 std::optional<Bytes> KeyedUnarchiver::decodeDataForKey(std::string_view key) {
   if (auto inlineData = value(key).dataValue(); inlineData && !error_) {
-    return inlineData;
+    return Bytes(inlineData->begin(), inlineData->end());
   }
   auto data = decodeObjectOfClass<NSData>(key);
   return data != nullptr ? std::optional<Bytes>(data->bytes()) : std::nullopt;

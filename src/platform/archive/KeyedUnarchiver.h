@@ -1,12 +1,12 @@
 #pragma once
 
 #include "platform/archive/ArchiveLimits.h"
+#include "platform/archive/BinaryPropertyList.h"
 #include "platform/archive/ClassRegistry.h"
 #include "platform/archive/Object.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/NSError.h"
-#include "platform/foundation/PropertyList.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UUID.h"
 
@@ -94,24 +94,24 @@ public:
   const std::optional<NSError>& error() const { return error_; }
 
 private:
+  using Node = BinaryPropertyList::Ref;
   struct Entry;
   struct Frame {
-    PlistRef object;
+    Node object;
     const ClassSet* allowed;
   };
 
   bool validateArchive(std::span<const uint8_t> bytes);
   bool validateObject(uint64_t index);
-  bool isClassRecord(uint64_t index) const;
   void fail(std::string debugDescription);
   ObjectPtr resolve(uint64_t uid, const ClassSet& allowed, std::string_view key);
   const ObjectClass* classOf(uint64_t uid, std::string_view key);
-  PlistRef value(std::string_view key) const;
+  Node value(std::string_view key) const;
 
   UnarchiveOptions options_;
   const ClassRegistry& registry_;
-  PropertyList plist_;
-  PlistRef objects_;
+  std::optional<BinaryPropertyList> plist_;
+  Node objects_;
   uint64_t objectCount_ = 0;
   uint64_t rootUID_ = 0;
   std::vector<Entry> entries_;

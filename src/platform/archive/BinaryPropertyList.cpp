@@ -1,0 +1,214 @@
+#include "platform/archive/BinaryPropertyList.h"
+
+#include "platform/archive/BinaryPropertyListValidator.h"
+
+#include <cstring>
+
+namespace platform::archive {
+namespace {
+
+uint64_t readBigEndian(const uint8_t* bytes, size_t size) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < size; ++i) {
+    value = (value << 8) | bytes[i];
+  }
+  return value;
+}
+
+void appendUTF8(std::string& out, uint32_t codePoint) {
+  if (codePoint < 0x80) {
+    out += static_cast<char>(codePoint);
+  } else if (codePoint < 0x800) {
+    out += static_cast<char>(0xC0 | (codePoint >> 6));
+    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+  } else if (codePoint < 0x10000) {
+    out += static_cast<char>(0xE0 | (codePoint >> 12));
+    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (codePoint >> 18));
+    out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+  }
+}
+
+// Decodes big-endian UTF-16 whose surrogates the validator has already found paired.
+std::string utf16ToUTF8(const uint8_t* bytes, uint64_t units) {
+  std::string out;
+  out.reserve(units * 2);
+  for (uint64_t i = 0; i < units; ++i) {
+    uint32_t unit = static_cast<uint32_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units) {
+      const uint32_t low = static_cast<uint32_t>(bytes[2 * i + 2] << 8 | bytes[2 * i + 3]);
+      unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+      ++i;
+    }
+    appendUTF8(out, unit);
+  }
+  return out;
+}
+
+} // namespace
+
+std::optional<BinaryPropertyList> BinaryPropertyList::read(std::span<const uint8_t> bytes,
+                                                           const ArchiveLimits& limits,
+                                                           std::string& fault) {
+  if (auto problem = validateBinaryPropertyList(bytes, limits)) {
+    fault = *problem;
+    return std::nullopt;
+  }
+  // The structure is sound from here on: every offset, length and reference is in bounds.
+  const uint8_t* trailer = bytes.data() + bytes.size() - 32;
+  const size_t offsetSize = trailer[6];
+  const size_t referenceSize = trailer[7];
+  const uint64_t count = readBigEndian(trailer + 8, 8);
+  const uint64_t tableAt = readBigEndian(trailer + 24, 8);
+
+  BinaryPropertyList list;
+  list.top_ = static_cast<uint32_t>(readBigEndian(trailer + 16, 8));
+  list.objects_.resize(count);
+  for (uint64_t index = 0; index < count; ++index) {
+    const uint8_t* at =
+        bytes.data() + readBigEndian(bytes.data() + tableAt + index * offsetSize, offsetSize);
+    Object& object = list.objects_[index];
+    const uint8_t kind = at[0] >> 4;
+    const uint8_t info = at[0] & 0x0F;
+    ++at;
+    uint64_t length = info;
+    if ((kind == 0x4 || kind == 0x5 || kind == 0x6 || kind == 0xA || kind == 0xD) && info == 0xF) {
+      const size_t size = size_t{1} << (at[0] & 0x0F);
+      length = readBigEndian(at + 1, size);
+      at += 1 + size;
+    }
+    switch (kind) {
+    case 0x0:
+      object.type = Type::boolean;
+      object.scalar = info == 0x9 ? 1 : 0;
+      break;
+    case 0x1: {
+      // Sixteen-byte integers hold values past the signed range; their low half is the value.
+      const size_t size = size_t{1} << info;
+      object.type = Type::integer;
+      object.scalar = size == 16 ? readBigEndian(at + 8, 8) : readBigEndian(at, size);
+      break;
+    }
+    case 0x2:
+    case 0x3: {
+      object.type = kind == 0x2 ? Type::real : Type::date;
+      const uint64_t raw = readBigEndian(at, size_t{1} << info);
+      if (info == 2) {
+        float value;
+        const auto bits = static_cast<uint32_t>(raw);
+        std::memcpy(&value, &bits, sizeof value);
+        object.real = value;
+      } else {
+        std::memcpy(&object.real, &raw, sizeof object.real);
+      }
+      break;
+    }
+    case 0x4:
+    case 0x5:
+      object.type = kind == 0x4 ? Type::data : Type::string;
+      object.bytes.assign(reinterpret_cast<const char*>(at), length);
+      break;
+    case 0x6:
+      object.type = Type::string;
+      object.bytes = utf16ToUTF8(at, length);
+      break;
+    case 0x8:
+      object.type = Type::uid;
+      object.scalar = readBigEndian(at, size_t{info} + 1);
+      break;
+    case 0xA:
+    case 0xD: {
+      object.type = kind == 0xA ? Type::array : Type::dictionary;
+      const uint64_t references = kind == 0xD ? length * 2 : length;
+      object.references.resize(references);
+      for (uint64_t i = 0; i < references; ++i) {
+        object.references[i] =
+            static_cast<uint32_t>(readBigEndian(at + i * referenceSize, referenceSize));
+      }
+      break;
+    }
+    default:
+      fault = "unsupported object kind";
+      return std::nullopt;
+    }
+  }
+  return list;
+}
+
+const BinaryPropertyList::Object* BinaryPropertyList::Ref::object() const {
+  return list_ != nullptr ? &list_->objects_[index_] : nullptr;
+}
+
+std::optional<BinaryPropertyList::Type> BinaryPropertyList::Ref::type() const {
+  auto* node = object();
+  return node != nullptr ? std::optional<Type>(node->type) : std::nullopt;
+}
+
+std::optional<std::string_view> BinaryPropertyList::Ref::stringValue() const {
+  return is(Type::string) ? std::optional<std::string_view>(object()->bytes) : std::nullopt;
+}
+
+std::optional<bool> BinaryPropertyList::Ref::boolValue() const {
+  return is(Type::boolean) ? std::optional<bool>(object()->scalar != 0) : std::nullopt;
+}
+
+std::optional<uint64_t> BinaryPropertyList::Ref::integerValue() const {
+  return is(Type::integer) ? std::optional<uint64_t>(object()->scalar) : std::nullopt;
+}
+
+std::optional<double> BinaryPropertyList::Ref::realValue() const {
+  return is(Type::real) ? std::optional<double>(object()->real) : std::nullopt;
+}
+
+std::optional<std::string_view> BinaryPropertyList::Ref::dataValue() const {
+  return is(Type::data) ? std::optional<std::string_view>(object()->bytes) : std::nullopt;
+}
+
+std::optional<uint64_t> BinaryPropertyList::Ref::uidValue() const {
+  return is(Type::uid) ? std::optional<uint64_t>(object()->scalar) : std::nullopt;
+}
+
+size_t BinaryPropertyList::Ref::arraySize() const {
+  return is(Type::array) ? object()->references.size() : 0;
+}
+
+BinaryPropertyList::Ref BinaryPropertyList::Ref::arrayItem(size_t index) const {
+  if (index >= arraySize()) {
+    return Ref();
+  }
+  return Ref(list_, object()->references[index]);
+}
+
+size_t BinaryPropertyList::Ref::dictionarySize() const {
+  return is(Type::dictionary) ? object()->references.size() / 2 : 0;
+}
+
+BinaryPropertyList::Ref BinaryPropertyList::Ref::dictionaryKey(size_t index) const {
+  if (index >= dictionarySize()) {
+    return Ref();
+  }
+  return Ref(list_, object()->references[index]);
+}
+
+BinaryPropertyList::Ref BinaryPropertyList::Ref::dictionaryValue(size_t index) const {
+  if (index >= dictionarySize()) {
+    return Ref();
+  }
+  return Ref(list_, object()->references[dictionarySize() + index]);
+}
+
+BinaryPropertyList::Ref BinaryPropertyList::Ref::operator[](std::string_view key) const {
+  const size_t size = dictionarySize();
+  for (size_t i = 0; i < size; ++i) {
+    if (dictionaryKey(i).stringValue() == key) {
+      return dictionaryValue(i);
+    }
+  }
+  return Ref();
+}
+
+} // namespace platform::archive
