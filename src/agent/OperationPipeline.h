@@ -1,0 +1,50 @@
+#pragma once
+
+#include "api/PrivilegedOperationError.h"
+#include "ipc/Result.h"
+#include "ipc/server/XPCServerEngine.h"
+#include "platform/reactive/Future.h"
+#include "platform/reactive/Just.h"
+
+#include <exception>
+#include <functional>
+
+namespace agent {
+
+// What a client receives for an operation answering with V: V, or the error that stopped it.
+template <class V> using OperationResult = ipc::Result<V, api::PrivilegedOperationError>;
+
+// Runs `operation` at once on the calling thread and publishes exactly one result: its value
+// as success, or whatever it threw, flattened into a PrivilegedOperationError, as failure. The
+// publisher never fails, so an operation's failure always travels in a normal reply.
+template <class V>
+platform::reactive::AnyPublisher<OperationResult<V>>
+performOperation(const std::function<V()>& operation) {
+  using platform::reactive::Promise;
+  auto future = platform::reactive::Future<V>([&operation](Promise<V> promise) {
+    try {
+      promise.succeed(operation());
+    } catch (...) {
+      promise.fail(api::PrivilegedOperationError::from(std::current_exception()));
+    }
+  });
+  return future.map([](V value) { return OperationResult<V>::success(std::move(value)); })
+      .catchError([](const std::exception_ptr& error) {
+        return platform::reactive::Just(
+            OperationResult<V>::failure(api::PrivilegedOperationError::from(error)));
+      });
+}
+
+// Registers `operation` as the handler of request type Q: each request runs it through
+// performOperation, and the reply carries the result of Q's response type.
+template <class Q>
+void registerOperation(ipc::XPCServerEngine& engine,
+                       std::function<typename Q::ResponseType(const Q&)> operation) {
+  using V = typename Q::ResponseType;
+  engine.registerHandler<Q, OperationResult<V>>(
+      [operation = std::move(operation)](Q request, ipc::ConnectionID) {
+        return performOperation<V>([&] { return operation(request); });
+      });
+}
+
+} // namespace agent

@@ -1,0 +1,33 @@
+// The agent's entry point: builds the server from the embedded configuration, registers every
+// operation, starts listening and hands the main thread to the main queue. The process ends
+// only through exit: status 1 when start-up fails, status 0 when a request asks for it.
+
+#include "agent/AgentApplication.h"
+#include "agent/OperationHandlers.h"
+#include "platform/dispatch/DispatchMain.h"
+#include "platform/log/OSLog.h"
+
+#include <cstdlib>
+#include <exception>
+#include <memory>
+
+int main() {
+  const platform::OSLog log("PrivilegedAgent", "Agent");
+  log.info("Staring agent...");
+
+  // Never released: the application lives as long as the process.
+  std::unique_ptr<agent::AgentApplication> application;
+  try {
+    application = std::make_unique<agent::AgentApplication>();
+  } catch (...) {
+    log.fault("Failed to launch agent:\n" +
+              agent::AgentApplication::launchFailureDescription(std::current_exception()));
+    std::exit(1);
+  }
+
+  // Every handler exists before the listener accepts its first connection.
+  agent::registerOperationHandlers(application->serverEngine());
+  application->serverEngine().start();
+  log.info("Agent started, awaiting commands...");
+  platform::dispatch::dispatchMain();
+}
