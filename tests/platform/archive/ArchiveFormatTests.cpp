@@ -147,3 +147,47 @@ TEST(ArchiveFormat, PlistlibArchiveSurvivesOurRoundTrip) {
 
 } // namespace
 } // namespace archive_test
+
+namespace archive_test {
+namespace {
+
+TEST(ArchiveFormat, LongContainersAndEveryStringFormSurviveBothReaders) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 300; ++i) {
+    names.push_back("name" + std::to_string(i));
+  }
+  names.push_back("astral 😀 and ünïcödé");
+  auto root = NSDictionary::make({
+      {NSString::make("names"), NSArray::makeWithStrings(names)},
+      {NSString::make("blob"), NSData::make(Bytes(70000, 0xab))},
+      {NSString::make("broken"), NSString::make(std::string("a\xff"
+                                                            "b"))},
+      {NSString::make("big"), NSNumber::make(int64_t{1} << 40)},
+  });
+  auto json = inspect(root);
+  ASSERT_FALSE(json.is_discarded());
+  std::map<std::string, nlohmann::json> members;
+  for (size_t i = 0; i < json["root"]["NS.keys"].size(); ++i) {
+    members[json["root"]["NS.keys"][i]] = json["root"]["NS.objects"][i];
+  }
+  EXPECT_EQ(members["names"]["NS.objects"].size(), 301u);
+  EXPECT_EQ(members["names"]["NS.objects"][300], "astral 😀 and ünïcödé");
+  EXPECT_EQ(members["blob"]["$data"].get<std::string>().size(), 140000u);
+  EXPECT_EQ(members["broken"], "a\uFFFDb");
+  EXPECT_EQ(members["big"], int64_t{1} << 40);
+
+  NSError error;
+  auto bytes = archivedDataWithRootObject(root, true, &error);
+  ASSERT_TRUE(bytes);
+  auto decoded = std::dynamic_pointer_cast<NSDictionary>(unarchivedObjectOfClasses(
+      {&NSDictionary::classObject(), &NSArray::classObject(), &NSString::classObject(),
+       &NSData::classObject(), &NSNumber::classObject()},
+      *bytes, &error, testOptions()));
+  ASSERT_NE(decoded, nullptr);
+  EXPECT_EQ(std::dynamic_pointer_cast<NSArray>(decoded->objectForKey("names"))->strings(), names);
+  EXPECT_EQ(std::dynamic_pointer_cast<NSData>(decoded->objectForKey("blob"))->bytes().size(),
+            70000u);
+}
+
+} // namespace
+} // namespace archive_test
