@@ -7,6 +7,7 @@
 #include "ipc/XPCConnection.h"
 #include "ipc/XPCListener.h"
 #include "ipc/XPCProtocolError.h"
+#include "platform/dispatch/DispatchMain.h"
 #include "platform/xpc/Connection.h"
 #include "platform/xpc/Listener.h"
 
@@ -236,6 +237,21 @@ TEST_F(AgentHandlers, RepairDiskPermissionsIsASequenceOfOneFailedStep) {
   EXPECT_TRUE(finished);
   EXPECT_EQ(elements[0].sequenceID, sequenceID);
   EXPECT_FALSE(mapper_.decodePayload<bool>(elements[0]));
+}
+
+using AgentHandlersDeathTest = AgentHandlers;
+
+// The reply comes first (the main queue that runs the exit is not served while this thread
+// waits for it), then the main loop ends the process with status 0.
+TEST_F(AgentHandlersDeathTest, TerminateRequestRepliesThenExitsWithStatusZero) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        auto reply = result(api::TerminateRequest{});
+        std::fputs(reply.isSuccess() ? "terminate replied\n" : "terminate failed\n", stderr);
+        platform::dispatch::dispatchMain();
+      },
+      ::testing::ExitedWithCode(0), "terminate replied");
 }
 
 } // namespace
