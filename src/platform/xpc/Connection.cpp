@@ -207,6 +207,10 @@ void Connection::end(const NSError& reason) {
 }
 
 void Connection::handleReadiness(uint32_t) {
+  // Pairs with the release before re-arming: the reader's state passes from the previous
+  // reading thread to this one. The kernel orders the two already; this says so in the code
+  // (and to race detectors, which cannot see through epoll).
+  readerHandoff_.load(std::memory_order_acquire);
   std::vector<ReceivedFrame> frames;
   NSError error;
   ReadOutcome outcome = ReadOutcome::progress;
@@ -219,6 +223,16 @@ void Connection::handleReadiness(uint32_t) {
   const bool open = outcome == ReadOutcome::progress || outcome == ReadOutcome::wouldBlock;
   if (!open) {
     // Frames that arrived before the end are still delivered, then the connection ends.
+    if (options_.orderedCalls) {
+      {
+        std::lock_guard lock(orderedMutex_);
+        for (ReceivedFrame& frame : frames) {
+          orderedCalls_.push_back(std::move(frame));
+        }
+      }
+      frames.clear();
+      pool_->dispatch([self = shared_from_this()] { self->deliverOrderedCalls(); });
+    }
     for (ReceivedFrame& frame : frames) {
       pool_->dispatch([self = shared_from_this(), frame = std::move(frame)]() mutable {
         self->deliver(std::move(frame));
@@ -232,7 +246,18 @@ void Connection::handleReadiness(uint32_t) {
     end(error);
     return;
   }
+  if (options_.orderedCalls) {
+    // Queued before the next reader can run, so the queue holds the calls in wire order.
+    std::lock_guard lock(orderedMutex_);
+    for (ReceivedFrame& frame : frames) {
+      if (frame.header.kind != FrameKind::reply) {
+        orderedCalls_.push_back(std::move(frame));
+      }
+    }
+    std::erase_if(frames, [](const ReceivedFrame& frame) { return frame.header.kind != FrameKind::reply; });
+  }
   // Let another thread read on while this one delivers; the reader is not touched again here.
+  readerHandoff_.fetch_add(1, std::memory_order_release);
   pool_->rearm(*this);
   // Calls may block, so each one after the first goes to another thread. Replies only hand the
   // answer to whoever waits for it: they run here, in the order they arrived.
@@ -257,6 +282,25 @@ void Connection::handleReadiness(uint32_t) {
   if (firstCall != nullptr) {
     deliver(std::move(*firstCall));
   }
+  if (options_.orderedCalls) {
+    deliverOrderedCalls();
+  }
+}
+
+void Connection::deliverOrderedCalls() {
+  std::unique_lock lock(orderedMutex_);
+  if (deliveringOrderedCalls_) {
+    return; // the thread that is delivering takes the new calls too
+  }
+  deliveringOrderedCalls_ = true;
+  while (!orderedCalls_.empty()) {
+    ReceivedFrame frame = std::move(orderedCalls_.front());
+    orderedCalls_.pop_front();
+    lock.unlock();
+    deliver(std::move(frame));
+    lock.lock();
+  }
+  deliveringOrderedCalls_ = false;
 }
 
 void Connection::deliver(ReceivedFrame frame) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <deque>
+
 #include "platform/foundation/NSError.h"
 #include "platform/xpc/FrameReader.h"
 #include "platform/xpc/Message.h"
@@ -9,6 +11,7 @@
 #include "platform/xpc/UniqueFd.h"
 #include "platform/xpc/WorkerPool.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -102,6 +105,8 @@ private:
   void handleReadiness(uint32_t epollEvents) override;
   void deliver(ReceivedFrame frame);
   void deliverReply(ReceivedFrame frame);
+  // Delivers the queued calls one after another, in the order they arrived.
+  void deliverOrderedCalls();
   bool sendReply(CallId callId, Message reply);
   bool writeMessage(FrameKind kind, CallId callId, const Message& message, NSError* error);
   bool isSendable(const Message& message, NSError* error) const;
@@ -114,6 +119,7 @@ private:
   UniqueFd socket_;
   PeerIdentity peer_;
   FrameReader reader_; // used only by the thread that the pool reports readiness to
+  std::atomic<uint64_t> readerHandoff_{0};
 
   std::mutex writeMutex_; // one frame on the wire at a time
 
@@ -123,6 +129,11 @@ private:
   std::optional<NSError> invalidationReason_;
   CallId nextCallId_ = 1;
   std::unordered_map<CallId, ReplyHandler> pendingReplies_;
+
+  // Calls waiting for in-order delivery (options_.orderedCalls).
+  std::mutex orderedMutex_;
+  std::deque<ReceivedFrame> orderedCalls_;
+  bool deliveringOrderedCalls_ = false;
 
   // Fixed before activation, then read without a lock.
   IncomingCallHandler incomingCallHandler_;

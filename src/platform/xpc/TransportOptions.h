@@ -29,6 +29,9 @@ struct TransportOptions {
   // stops reading cannot hold our threads forever.
   std::chrono::milliseconds sendTimeout{30'000};
   TransportLogger logger;
+  // Deliver the incoming calls of a connection one at a time, in the order they arrived, instead
+  // of side by side (a client whose peer pushes an ordered stream, such as sequence elements).
+  bool orderedCalls = false;
   // The pool that reads the sockets and runs the handlers; the process-wide pool when empty.
   std::shared_ptr<WorkerPool> pool;
 };
