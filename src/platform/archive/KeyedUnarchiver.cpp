@@ -1,7 +1,6 @@
 #include "platform/archive/KeyedUnarchiver.h"
 
 #include "platform/archive/ArchiveErrors.h"
-#include "platform/archive/BinaryPropertyListValidator.h"
 #include "platform/archive/Values.h"
 
 #include <cmath>
