@@ -22,7 +22,7 @@ namespace {
 constexpr const char* kAgentPath = "/Library/PrivilegedHelperTools/com.quillby.Lumora5.Agent";
 constexpr const char* kAgentSocket = "/var/run/com.quillby.Lumora5.Agent";
 constexpr const char* kPeerSocket = "/run/bench-agent-peer.sock";
-constexpr int kRuns = 15;
+constexpr int kRuns = 31;
 
 sockaddr_un socketAddress(const std::string& path) {
   sockaddr_un address{};
