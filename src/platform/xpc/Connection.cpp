@@ -254,7 +254,8 @@ void Connection::handleReadiness(uint32_t) {
         orderedCalls_.push_back(std::move(frame));
       }
     }
-    std::erase_if(frames, [](const ReceivedFrame& frame) { return frame.header.kind != FrameKind::reply; });
+    std::erase_if(frames,
+                  [](const ReceivedFrame& frame) { return frame.header.kind != FrameKind::reply; });
   }
   // Let another thread read on while this one delivers; the reader is not touched again here.
   readerHandoff_.fetch_add(1, std::memory_order_release);

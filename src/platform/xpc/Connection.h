@@ -1,7 +1,5 @@
 #pragma once
 
-#include <deque>
-
 #include "platform/foundation/NSError.h"
 #include "platform/xpc/FrameReader.h"
 #include "platform/xpc/Message.h"
@@ -13,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <future>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -199,6 +200,46 @@ TEST_F(TransportTest, CallsOfOneConnectionRunAtOnceAndASlowHandlerStallsNobody) 
   for (auto& answer : blocked) {
     EXPECT_EQ("block", answer.get());
   }
+}
+
+TEST_F(TransportTest, OrderedCallsRunOneAtATimeInWireOrder) {
+  // The server pushes a stream of calls; a client that asks for order sees them in sequence.
+  serverHandler = [](const std::shared_ptr<Connection>& connection, Message, Reply reply) {
+    for (int index = 0; index < 50; ++index) {
+      connection->send(Message{bytesOf(std::to_string(index)), {}});
+    }
+    reply(Message{bytesOf("pushed"), {}});
+  };
+  TransportOptions ordered = options;
+  ordered.orderedCalls = true;
+  NSError error;
+  auto client =
+      Connection::connectToPath(listener->socketPath(), PeerRequirement::any, ordered, &error);
+  ASSERT_TRUE(client);
+  std::mutex seenMutex;
+  std::vector<int> seen;
+  std::atomic<int> running{0};
+  std::atomic<bool> overlapped{false};
+  client->setIncomingCallHandler([&](Message message, Reply) {
+    overlapped = overlapped || ++running > 1;
+    std::this_thread::sleep_for(100us);
+    {
+      std::lock_guard lock(seenMutex);
+      seen.push_back(std::stoi(textOf(message.payload)));
+    }
+    --running;
+  });
+  client->activate();
+  EXPECT_EQ("pushed", call(*client, "push"));
+  EXPECT_TRUE(test::waitUntil([&] {
+    std::lock_guard lock(seenMutex);
+    return seen.size() == 50;
+  }));
+  std::vector<int> expected(50);
+  std::iota(expected.begin(), expected.end(), 0);
+  std::lock_guard lock(seenMutex);
+  EXPECT_EQ(expected, seen);
+  EXPECT_FALSE(overlapped.load());
 }
 
 TEST_F(TransportTest, PeerCredentialsNameTheConnectedProcess) {
