@@ -59,6 +59,9 @@ public:
   }
 
 private:
+  // One subscriber. Values may reach it from several threads at once, but its completion
+  // never overlaps a value: a completion that arrives during deliveries waits for the last of
+  // them to return and is then handed on by that thread.
   class Entry final : public Subscription {
   public:
     Entry(std::weak_ptr<RequestStream> stream, std::shared_ptr<Subscriber<XPCRequest>> subscriber)
@@ -75,6 +78,7 @@ private:
       {
         std::lock_guard lock(mutex_);
         released = std::move(subscriber_);
+        ended_ = true;
       }
       if (auto stream = stream_.lock()) {
         stream->remove(this);
@@ -84,15 +88,44 @@ private:
       if (!requested_) {
         return;
       }
-      if (auto subscriber = current()) {
-        subscriber->receiveValue(request);
+      std::shared_ptr<Subscriber<XPCRequest>> subscriber;
+      {
+        std::lock_guard lock(mutex_);
+        if (ended_ || pendingCompletion_ || !subscriber_) {
+          return;
+        }
+        subscriber = subscriber_;
+        ++deliveriesInFlight_;
+      }
+      subscriber->receiveValue(request);
+      std::optional<Completion> completion;
+      {
+        std::lock_guard lock(mutex_);
+        if (--deliveriesInFlight_ == 0 && pendingCompletion_ && !ended_) {
+          completion = std::move(pendingCompletion_);
+          subscriber = std::move(subscriber_);
+          ended_ = true;
+        } else {
+          subscriber.reset();
+        }
+      }
+      if (completion && subscriber) {
+        subscriber->receiveCompletion(*completion);
       }
     }
     void finish(const Completion& completion) {
       std::shared_ptr<Subscriber<XPCRequest>> subscriber;
       {
         std::lock_guard lock(mutex_);
+        if (ended_ || pendingCompletion_) {
+          return;
+        }
+        if (deliveriesInFlight_ > 0) {
+          pendingCompletion_ = completion;
+          return;
+        }
         subscriber = std::move(subscriber_);
+        ended_ = true;
       }
       if (subscriber) {
         subscriber->receiveCompletion(completion);
@@ -100,14 +133,12 @@ private:
     }
 
   private:
-    std::shared_ptr<Subscriber<XPCRequest>> current() {
-      std::lock_guard lock(mutex_);
-      return subscriber_;
-    }
-
     std::weak_ptr<RequestStream> stream_;
     std::mutex mutex_;
     std::shared_ptr<Subscriber<XPCRequest>> subscriber_;
+    size_t deliveriesInFlight_ = 0;
+    std::optional<Completion> pendingCompletion_;
+    bool ended_ = false;
     std::atomic<bool> requested_{false};
   };
 
@@ -136,6 +167,7 @@ XPCConnection::create(std::shared_ptr<platform::xpc::Connection> transport, Opti
 XPCConnection::XPCConnection(std::shared_ptr<platform::xpc::Connection> transport, Options options)
     : options_(std::move(options)), transport_(std::move(transport)),
       requestStream_(std::make_shared<RequestStream>()) {
+  ++liveCount_;
   if (options_.verifyPeerIdentity) {
     const auto& peer = transport_->peer();
     platform::security::PeerIdentity identity;
@@ -149,6 +181,7 @@ XPCConnection::XPCConnection(std::shared_ptr<platform::xpc::Connection> transpor
 
 XPCConnection::~XPCConnection() {
   transport_->invalidate();
+  --liveCount_;
 }
 
 void XPCConnection::install() {

@@ -51,6 +51,8 @@ public:
 
   const std::optional<std::string>& serviceName() const { return options_.serviceName; }
   pid_t peerProcessIdentifier() const { return transport_->peerCredentials().pid; }
+  // How many connection wrappers exist (leak tests).
+  static long liveCountForTest() { return liveCount_.load(); }
   // The serial queue that runs this connection's reply time-outs, made on first use.
   platform::dispatch::DispatchQueue timeoutQueue();
 
@@ -77,6 +79,7 @@ private:
   std::optional<platform::security::PeerIdentity> peerIdentity_;
   std::atomic<bool> ended_{false};
 
+  static inline std::atomic<long> liveCount_{0};
   std::mutex timeoutQueueMutex_;
   std::optional<platform::dispatch::DispatchQueue> timeoutQueue_;
 };
