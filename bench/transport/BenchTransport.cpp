@@ -1,5 +1,7 @@
 // Round trips of a health-check-sized message over the transport, against a raw ping-pong of
 // the same bytes over socketpairs (blocking read/write, one thread per end), in the same run.
+// The main figures use the blocking call; transport_rtt_1_async shows the asynchronous call
+// whose reply handler wakes the caller (one more thread hand-over).
 
 #include "platform/xpc/Connection.h"
 #include "platform/xpc/Listener.h"
@@ -139,8 +141,15 @@ Measurement measureRaw(int callers, int iterations) {
   return summarize(all, elapsed);
 }
 
-// One call and its wait: the caller sleeps until the reply handler wakes it.
+// One call through the blocking API: the caller reads its reply itself when it can.
 bool roundTrip(xpc::Connection& connection, const platform::Bytes& payload) {
+  return connection.sendWithReplyAndWait(xpc::Message{payload, {}}, std::chrono::seconds(10))
+      .has_value();
+}
+
+// One call through the asynchronous API: the caller sleeps until the reply handler, run by a
+// pool thread, wakes it.
+bool asyncRoundTrip(xpc::Connection& connection, const platform::Bytes& payload) {
   std::atomic<int> state{0};
   connection.sendWithReply(xpc::Message{payload, {}}, [&state](std::optional<xpc::Message> reply) {
     state.store(reply ? 1 : 2, std::memory_order_release);
@@ -153,7 +162,8 @@ bool roundTrip(xpc::Connection& connection, const platform::Bytes& payload) {
   return seen == 1;
 }
 
-Measurement measureOurs(xpc::Connection& connection, int callers, int iterations) {
+Measurement measureOurs(xpc::Connection& connection, int callers, int iterations,
+                        bool async = false) {
   const platform::Bytes payload(kMessageSize, '{');
   std::vector<std::vector<double>> latencies(callers);
   std::atomic<int> ready{0};
@@ -168,7 +178,7 @@ Measurement measureOurs(xpc::Connection& connection, int callers, int iterations
       }
       for (int iteration = 0; iteration < iterations; ++iteration) {
         const auto sent = Clock::now();
-        if (!roundTrip(connection, payload)) {
+        if (!(async ? asyncRoundTrip(connection, payload) : roundTrip(connection, payload))) {
           std::fprintf(stderr, "call failed\n");
           std::exit(1);
         }
@@ -235,15 +245,17 @@ int main() {
   // Alternate the two sides over several rounds and keep the median round of each, so that a
   // burst of load on the machine does not land on one side only.
   constexpr int kRounds = 5;
-  std::vector<Measurement> raw1s, ours1s, raw16s, ours16s;
+  std::vector<Measurement> raw1s, ours1s, async1s, raw16s, ours16s;
   for (int round = 0; round < kRounds; ++round) {
     raw1s.push_back(measureRaw(1, 5000));
     ours1s.push_back(measureOurs(*connection, 1, 5000));
+    async1s.push_back(measureOurs(*connection, 1, 5000, true));
     raw16s.push_back(measureRaw(16, 500));
     ours16s.push_back(measureOurs(*connection, 16, 500));
   }
   const Measurement raw1{median(raw1s, &Measurement::p50Microseconds), 0};
   const Measurement ours1{median(ours1s, &Measurement::p50Microseconds), 0};
+  const Measurement async1{median(async1s, &Measurement::p50Microseconds), 0};
   const Measurement raw16{median(raw16s, &Measurement::p50Microseconds),
                           median(raw16s, &Measurement::messagesPerSecond)};
   const Measurement ours16{median(ours16s, &Measurement::p50Microseconds),
@@ -251,6 +263,8 @@ int main() {
 
   std::printf("transport_rtt_1: ours=%.1f peer=%.1f ratio=%.2f\n", ours1.p50Microseconds,
               raw1.p50Microseconds, ours1.p50Microseconds / raw1.p50Microseconds);
+  std::printf("transport_rtt_1_async: ours=%.1f peer=%.1f ratio=%.2f\n", async1.p50Microseconds,
+              raw1.p50Microseconds, async1.p50Microseconds / raw1.p50Microseconds);
   std::printf("transport_rtt_16: ours=%.1f peer=%.1f ratio=%.2f\n", ours16.p50Microseconds,
               raw16.p50Microseconds, ours16.p50Microseconds / raw16.p50Microseconds);
   std::printf("transport_throughput_16: ours=%.0f peer=%.0f ratio=%.2f\n", ours16.messagesPerSecond,

@@ -5,6 +5,7 @@
 #include "platform/xpc/TransportError.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <poll.h>
 #include <stdexcept>
@@ -207,12 +208,30 @@ void Connection::end(const NSError& reason) {
 }
 
 void Connection::handleReadiness(uint32_t) {
-  // Pairs with the release before re-arming: the reader's state passes from the previous
-  // reading thread to this one. The kernel orders the two already; this says so in the code
-  // (and to race detectors, which cannot see through epoll).
-  readerHandoff_.load(std::memory_order_acquire);
+  std::unique_lock role(readerRole_, std::try_to_lock);
+  if (!role.owns_lock()) {
+    return; // a caller waiting for its reply reads the socket; it re-arms when it stops
+  }
   std::vector<ReceivedFrame> frames;
   NSError error;
+  const ReadOutcome outcome = readFrames(frames, error);
+  if (!isOpen(outcome)) {
+    role.unlock();
+    endAfter(std::move(frames), outcome, error);
+    return;
+  }
+  queueOrderedCalls(frames);
+  // Let another thread read on while this one delivers; the reader is not touched again here.
+  role.unlock();
+  pool_->rearm(*this);
+  deliverFrames(frames, true);
+}
+
+bool Connection::isOpen(ReadOutcome outcome) {
+  return outcome == ReadOutcome::progress || outcome == ReadOutcome::wouldBlock;
+}
+
+ReadOutcome Connection::readFrames(std::vector<ReceivedFrame>& frames, NSError& error) {
   ReadOutcome outcome = ReadOutcome::progress;
   for (int attempt = 0; attempt < kReadsPerWakeup && frames.empty(); ++attempt) {
     outcome = reader_.readOnce(socket_.get(), frames, &error);
@@ -220,54 +239,59 @@ void Connection::handleReadiness(uint32_t) {
       break;
     }
   }
-  const bool open = outcome == ReadOutcome::progress || outcome == ReadOutcome::wouldBlock;
-  if (!open) {
-    // Frames that arrived before the end are still delivered, then the connection ends.
-    if (options_.orderedCalls) {
-      {
-        std::lock_guard lock(orderedMutex_);
-        for (ReceivedFrame& frame : frames) {
-          orderedCalls_.push_back(std::move(frame));
-        }
-      }
-      frames.clear();
-      pool_->dispatch([self = shared_from_this()] { self->deliverOrderedCalls(); });
-    }
-    for (ReceivedFrame& frame : frames) {
-      pool_->dispatch([self = shared_from_this(), frame = std::move(frame)]() mutable {
-        self->deliver(std::move(frame));
-      });
-    }
-    if (outcome == ReadOutcome::endOfStream) {
-      error = makeTransportError(TransportErrorCode::peerClosed, "Peer closed the connection.");
-    } else {
-      log(TransportLogLevel::error, "Connection failed: " + error.localizedDescription());
-    }
-    end(error);
-    return;
-  }
+  return outcome;
+}
+
+void Connection::endAfter(std::vector<ReceivedFrame> frames, ReadOutcome outcome, NSError error) {
+  // Frames that arrived before the end are still delivered, then the connection ends.
   if (options_.orderedCalls) {
-    // Queued before the next reader can run, so the queue holds the calls in wire order.
-    std::lock_guard lock(orderedMutex_);
-    for (ReceivedFrame& frame : frames) {
-      if (frame.header.kind != FrameKind::reply) {
+    {
+      std::lock_guard lock(orderedMutex_);
+      for (ReceivedFrame& frame : frames) {
         orderedCalls_.push_back(std::move(frame));
       }
     }
-    std::erase_if(frames,
-                  [](const ReceivedFrame& frame) { return frame.header.kind != FrameKind::reply; });
+    frames.clear();
+    pool_->dispatch([self = shared_from_this()] { self->deliverOrderedCalls(); });
   }
-  // Let another thread read on while this one delivers; the reader is not touched again here.
-  readerHandoff_.fetch_add(1, std::memory_order_release);
-  pool_->rearm(*this);
-  // Calls may block, so each one after the first goes to another thread. Replies only hand the
-  // answer to whoever waits for it: they run here, in the order they arrived.
+  for (ReceivedFrame& frame : frames) {
+    pool_->dispatch([self = shared_from_this(), frame = std::move(frame)]() mutable {
+      self->deliver(std::move(frame));
+    });
+  }
+  if (outcome == ReadOutcome::endOfStream) {
+    error = makeTransportError(TransportErrorCode::peerClosed, "Peer closed the connection.");
+  } else {
+    log(TransportLogLevel::error, "Connection failed: " + error.localizedDescription());
+  }
+  end(error);
+}
+
+void Connection::queueOrderedCalls(std::vector<ReceivedFrame>& frames) {
+  if (!options_.orderedCalls) {
+    return;
+  }
+  // Queued before the next reader can run, so the queue holds the calls in wire order.
+  std::lock_guard lock(orderedMutex_);
+  for (ReceivedFrame& frame : frames) {
+    if (frame.header.kind != FrameKind::reply) {
+      orderedCalls_.push_back(std::move(frame));
+    }
+  }
+  std::erase_if(frames,
+                [](const ReceivedFrame& frame) { return frame.header.kind != FrameKind::reply; });
+}
+
+void Connection::deliverFrames(std::vector<ReceivedFrame>& frames, bool runFirstCallHere) {
+  // Calls may block, so each one after the first goes to another thread (every one, when this
+  // thread must not run calls). Replies only hand the answer to whoever waits for it: they run
+  // here, in the order they arrived.
   ReceivedFrame* firstCall = nullptr;
   for (ReceivedFrame& frame : frames) {
     if (frame.header.kind == FrameKind::reply) {
       continue;
     }
-    if (firstCall == nullptr) {
+    if (firstCall == nullptr && runFirstCallHere) {
       firstCall = &frame;
       continue;
     }
@@ -284,8 +308,92 @@ void Connection::handleReadiness(uint32_t) {
     deliver(std::move(*firstCall));
   }
   if (options_.orderedCalls) {
-    deliverOrderedCalls();
+    if (runFirstCallHere) {
+      deliverOrderedCalls();
+    } else {
+      pool_->dispatch([self = shared_from_this()] { self->deliverOrderedCalls(); });
+    }
   }
+}
+
+// The state of one call that a thread waits for.
+struct Connection::WaitSlot {
+  std::mutex mutex;
+  std::condition_variable answered;
+  bool done = false;
+  std::optional<Message> reply;
+
+  void complete(std::optional<Message> value) {
+    std::lock_guard lock(mutex);
+    reply = std::move(value);
+    done = true;
+    answered.notify_one();
+  }
+  bool isDone() {
+    std::lock_guard lock(mutex);
+    return done;
+  }
+};
+
+std::optional<Message> Connection::sendWithReplyAndWait(Message message,
+                                                        std::chrono::milliseconds timeout) {
+  auto slot = std::make_shared<WaitSlot>();
+  const CallId callId = sendWithReply(std::move(message), [slot](std::optional<Message> reply) {
+    slot->complete(std::move(reply));
+  });
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!slot->isDone()) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      if (callId != 0 && cancelReply(callId)) {
+        return std::nullopt;
+      }
+      break; // its handler runs right now: take what it gives
+    }
+    if (!readAsWaiter(deadline)) {
+      // Another thread reads the socket and hands the reply over.
+      std::unique_lock lock(slot->mutex);
+      slot->answered.wait_until(lock, deadline, [&] { return slot->done; });
+    }
+  }
+  std::unique_lock lock(slot->mutex);
+  slot->answered.wait(lock, [&] { return slot->done; });
+  return std::move(slot->reply);
+}
+
+bool Connection::readAsWaiter(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock role(readerRole_, std::try_to_lock);
+  if (!role.owns_lock()) {
+    return false;
+  }
+  {
+    std::lock_guard lock(stateMutex_);
+    if (!activated_ || ended_) {
+      return false; // nothing to read for: the reply comes from elsewhere or not at all
+    }
+  }
+  // Quiet the pool while this thread waits, so that arriving bytes wake only this thread.
+  pool_->disarm(*this);
+  const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  pollfd poller{socket_.get(), POLLIN, 0};
+  std::vector<ReceivedFrame> frames;
+  NSError error;
+  ReadOutcome outcome = ReadOutcome::wouldBlock;
+  if (remaining.count() > 0 && ::poll(&poller, 1, static_cast<int>(remaining.count()) + 1) > 0) {
+    outcome = readFrames(frames, error);
+  }
+  if (!isOpen(outcome)) {
+    role.unlock();
+    endAfter(std::move(frames), outcome, error); // fails the waiting call too
+    return true;
+  }
+  queueOrderedCalls(frames);
+  // As a pool thread would: hand the reader role back before delivering, so that a handler
+  // may wait for a call of its own.
+  role.unlock();
+  pool_->rearm(*this);
+  deliverFrames(frames, false);
+  return true;
 }
 
 void Connection::deliverOrderedCalls() {

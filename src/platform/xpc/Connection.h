@@ -9,7 +9,7 @@
 #include "platform/xpc/UniqueFd.h"
 #include "platform/xpc/WorkerPool.h"
 
-#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -82,6 +82,11 @@ public:
   // with none. Gives the call id, or 0 when the call was refused at once (connection ended,
   // frame over the caps).
   CallId sendWithReply(Message message, ReplyHandler handler);
+  // Sends a call and blocks until its reply, or none when the connection ends or `timeout`
+  // passes (the call is then forgotten). While no other thread reads the connection, the
+  // waiting thread reads it itself, so the reply costs no hand-over between threads; calls
+  // that arrive meanwhile still go to the pool. Must not be called before activate().
+  std::optional<Message> sendWithReplyAndWait(Message message, std::chrono::milliseconds timeout);
   // Sends a call without reply; false when it could not be written.
   bool send(Message message);
   // Forgets a pending call (for example after a time-out): its handler is dropped uncalled and
@@ -101,7 +106,15 @@ public:
   Connection(Passkey, UniqueFd socket, PeerIdentity peer, TransportOptions options);
 
 private:
+  struct WaitSlot;
   void handleReadiness(uint32_t epollEvents) override;
+  static bool isOpen(ReadOutcome outcome);
+  ReadOutcome readFrames(std::vector<ReceivedFrame>& frames, NSError& error);
+  void endAfter(std::vector<ReceivedFrame> frames, ReadOutcome outcome, NSError error);
+  void queueOrderedCalls(std::vector<ReceivedFrame>& frames);
+  void deliverFrames(std::vector<ReceivedFrame>& frames, bool runFirstCallHere);
+  // One wait and read on the calling thread, if no other thread reads; false if one does.
+  bool readAsWaiter(std::chrono::steady_clock::time_point deadline);
   void deliver(ReceivedFrame frame);
   void deliverReply(ReceivedFrame frame);
   // Delivers the queued calls one after another, in the order they arrived.
@@ -117,8 +130,10 @@ private:
   std::shared_ptr<WorkerPool> pool_;
   UniqueFd socket_;
   PeerIdentity peer_;
-  FrameReader reader_; // used only by the thread that the pool reports readiness to
-  std::atomic<uint64_t> readerHandoff_{0};
+  // Held by the one thread that reads the socket: a pool thread the socket woke, or a caller
+  // waiting for its reply.
+  std::mutex readerRole_;
+  FrameReader reader_; // used only under readerRole_
 
   std::mutex writeMutex_; // one frame on the wire at a time
 

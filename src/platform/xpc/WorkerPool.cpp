@@ -259,6 +259,13 @@ void WorkerPool::rearm(const EventSource& source) {
   ::epoll_ctl(core_->epoll.get(), EPOLL_CTL_MOD, source.watchedFd_, &event);
 }
 
+void WorkerPool::disarm(const EventSource& source) {
+  epoll_event event{};
+  event.events = EPOLLONESHOT; // watched for nothing until re-armed
+  event.data.u64 = source.token_;
+  ::epoll_ctl(core_->epoll.get(), EPOLL_CTL_MOD, source.watchedFd_, &event);
+}
+
 std::shared_ptr<EventSource> WorkerPool::removeSource(const EventSource& source) {
   std::lock_guard lock(core_->mutex);
   auto found = core_->sources.find(source.token_);

@@ -56,6 +56,8 @@ public:
   bool addSource(int fd, std::shared_ptr<EventSource> source, NSError* error);
   // Reports the source's next readiness (after handleReadiness). Harmless once removed.
   void rearm(const EventSource& source);
+  // Silences a one-shot source until the next rearm, while a thread of its own reads it.
+  void disarm(const EventSource& source);
   // Stops watching; gives back the pool's reference so that the caller drops it outside any
   // lock of its own.
   std::shared_ptr<EventSource> removeSource(const EventSource& source);

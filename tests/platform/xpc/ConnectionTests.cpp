@@ -146,6 +146,46 @@ TEST_F(TransportTest, CallsTravelBothWays) {
   EXPECT_TRUE(oneWay.waitFor());
 }
 
+TEST_F(TransportTest, AWaitingCallerGetsItsOwnReplyWhileOtherTrafficFlows) {
+  serverHandler = [](const std::shared_ptr<Connection>& connection, Message message, Reply reply) {
+    const std::string text = textOf(message.payload);
+    if (text == "silence") {
+      return; // never answered
+    }
+    if (text == "hang up") {
+      connection->invalidate();
+      return;
+    }
+    // Call the client back while it waits: its waiting thread must pass the call on.
+    const std::string heard = call(*connection, "callback");
+    reply(Message{bytesOf(text + "/" + heard), {}});
+  };
+  auto client = connect([](Message message, Reply reply) { reply(std::move(message)); });
+  std::vector<std::thread> callers;
+  std::atomic<int> correct{0};
+  for (int index = 0; index < 8; ++index) {
+    callers.emplace_back([&, index] {
+      for (int round = 0; round < 20; ++round) {
+        const std::string text = std::to_string(index) + "." + std::to_string(round);
+        auto reply = client->sendWithReplyAndWait(Message{bytesOf(text), {}}, 5s);
+        correct += reply && textOf(reply->payload) == text + "/callback";
+      }
+    });
+  }
+  for (auto& caller : callers) {
+    caller.join();
+  }
+  EXPECT_EQ(160, correct.load());
+  // Unanswered: none after the time limit, and the call is forgotten.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client->sendWithReplyAndWait(Message{bytesOf("silence"), {}}, 50ms));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 50ms);
+  // The peer goes away while the caller waits: none, and the connection has ended.
+  EXPECT_FALSE(client->sendWithReplyAndWait(Message{bytesOf("hang up"), {}}, 5s));
+  EXPECT_TRUE(test::waitUntil([&] { return !client->isValid(); }));
+  EXPECT_FALSE(client->sendWithReplyAndWait(Message{bytesOf("late"), {}}, 5s));
+}
+
 TEST_F(TransportTest, AReplyIsSentAtMostOnce) {
   std::atomic<int> secondAnswers{0};
   Signal triedAgain;
