@@ -176,3 +176,84 @@ TEST(ArchiveRoundTrip, FileHandlesTravelAsIndexesIntoTheDescriptorList) {
 
 } // namespace
 } // namespace archive_test
+
+namespace archive_test {
+namespace {
+
+// Writes one scalar of each kind and reads them back through every scalar call.
+class ScalarProbe final : public Object {
+public:
+  struct Readings {
+    int64_t boolAsInteger = -1;
+    bool integerAsBool = false;
+    double integerAsDouble = 0;
+    int64_t realAsInteger = 0;
+    int32_t missingInt32 = -1;
+    bool missingBool = true;
+    double missingDouble = -1;
+    bool hasMissing = true;
+  };
+  static Readings readings;
+
+  static const ObjectClass& classObject() {
+    static const ObjectClass objectClass(
+        "ScalarProbe", nullptr, true, [](KeyedUnarchiver& coder) -> ObjectPtr {
+          readings.boolAsInteger = coder.decodeInt64ForKey("flag");
+          readings.integerAsBool = coder.decodeBoolForKey("count");
+          readings.integerAsDouble = coder.decodeDoubleForKey("count");
+          readings.realAsInteger = coder.decodeIntegerForKey("ratio");
+          readings.missingInt32 = coder.decodeInt32ForKey("absent");
+          readings.missingBool = coder.decodeBoolForKey("absent");
+          readings.missingDouble = coder.decodeDoubleForKey("absent");
+          readings.hasMissing = coder.containsValueForKey("absent");
+          if (coder.decodeInt32ForKey(probeKey) == 0 && coder.error()) {
+            return nullptr;
+          }
+          return std::make_shared<ScalarProbe>();
+        });
+    return objectClass;
+  }
+  static inline std::string probeKey = "count";
+
+  const ObjectClass& objectClass() const override { return classObject(); }
+  void encodeWithCoder(KeyedArchiver& coder) const override {
+    coder.encodeBool(true, "flag");
+    coder.encodeInt64(7, "count");
+    coder.encodeDouble(2.75, "ratio");
+    coder.encodeInt64(int64_t{1} << 40, "huge");
+    coder.encodeString("text", "text");
+  }
+};
+ScalarProbe::Readings ScalarProbe::readings;
+
+TEST(ArchiveRoundTrip, ScalarsConvertAsThePlatformReadsThem) {
+  ClassRegistry registry;
+  registry.registerClass(ScalarProbe::classObject());
+  UnarchiveOptions options;
+  options.registry = &registry;
+  NSError error;
+  auto bytes = archivedDataWithRootObject(std::make_shared<ScalarProbe>(), true, &error);
+  ASSERT_TRUE(bytes);
+
+  ScalarProbe::probeKey = "count";
+  ASSERT_NE(unarchivedObjectOfClass<ScalarProbe>(*bytes, &error, options), nullptr);
+  const auto& readings = ScalarProbe::readings;
+  EXPECT_EQ(readings.boolAsInteger, 1);
+  EXPECT_TRUE(readings.integerAsBool);
+  EXPECT_EQ(readings.integerAsDouble, 7.0);
+  EXPECT_EQ(readings.realAsInteger, 2);
+  EXPECT_EQ(readings.missingInt32, 0);
+  EXPECT_FALSE(readings.missingBool);
+  EXPECT_EQ(readings.missingDouble, 0.0);
+  EXPECT_FALSE(readings.hasMissing);
+
+  // A value too large for 32 bits, or an object where a number belongs, fails decoding.
+  for (const char* key : {"huge", "text"}) {
+    ScalarProbe::probeKey = key;
+    EXPECT_EQ(unarchivedObjectOfClass<ScalarProbe>(*bytes, &error, options), nullptr) << key;
+    EXPECT_EQ(error.code(), NSCoderReadCorruptError) << key;
+  }
+}
+
+} // namespace
+} // namespace archive_test
