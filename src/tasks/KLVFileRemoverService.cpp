@@ -1,0 +1,115 @@
+#include "tasks/KLVFileRemoverService.h"
+
+#include "tasks/PrivilegedAccessErrors.h"
+#include "utilities/FileManager.h"
+
+#include <vector>
+
+namespace tasks {
+
+using platform::NSError;
+
+namespace {
+
+std::string parentPath(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) {
+    return ".";
+  }
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string withoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') {
+    path.pop_back();
+  }
+  return path;
+}
+
+NSError wrapped(int64_t code, const NSError& cause, const std::string& path) {
+  return NSError(kKLVFileRemoverErrorDomain, code,
+                 {{platform::NSUnderlyingErrorKey, std::make_shared<const NSError>(cause)},
+                  {platform::NSURLErrorKey, platform::URL::fileURLWithPath(path)}});
+}
+
+} // namespace
+
+bool KLVFileRemoverService::removeFileWithPath(const std::string& path, bool leaveEmptyDirectories,
+                                               NSError* error) const {
+  return removeFileWithURL(platform::URL::fileURLWithPath(path), leaveEmptyDirectories, error);
+}
+
+bool KLVFileRemoverService::removeFileWithURL(const platform::URL& url, bool leaveEmptyDirectories,
+                                              NSError* error) const {
+  const std::string path = withoutTrailingSlashes(url.path());
+  if (!forceRemove(path, error)) {
+    return false;
+  }
+  if (leaveEmptyDirectories) {
+    return true;
+  }
+  const std::string parent = parentPath(path);
+  NSError cleanupError;
+  if (!klv_removeEmptyParentDirectories(parent, 1, &cleanupError)) {
+    platform::setError(error,
+                       wrapped(kKLVFileRemoverEmptyParentRemovalFailed, cleanupError, parent));
+    return false;
+  }
+  return true;
+}
+
+bool KLVFileRemoverService::forceRemove(const std::string& path, NSError* error) const {
+  const auto& fileManager = utilities::FileManager::defaultManager();
+  NSError firstError;
+  if (fileManager.removeItemAtPath(path, &firstError)) {
+    return true;
+  }
+  if (firstError.domain() == platform::NSCocoaErrorDomain &&
+      firstError.code() == platform::NSFileNoSuchFileError) {
+    platform::setError(error, wrapped(kKLVFileRemoverNoSuchItem, firstError, path));
+    return false;
+  }
+  std::vector<NSError> collected;
+  const std::string parent = parentPath(path);
+  NSError unlockError;
+  if (!immutabilityService_.unlockFileWithPath(parent, &unlockError)) {
+    collected.push_back(wrapped(kKLVFileRemoverUnlockFailed, unlockError, parent));
+  }
+  unlockError = NSError();
+  if (!immutabilityService_.unlockFileWithPath(path, &unlockError)) {
+    collected.push_back(wrapped(kKLVFileRemoverUnlockFailed, unlockError, path));
+  }
+  NSError secondError;
+  const bool removed = fileManager.removeItemAtPath(path, &secondError);
+  if (!removed) {
+    collected.push_back(secondError);
+  }
+  if (!collected.empty()) {
+    platform::setError(error, NSError(kKLVFileRemoverErrorDomain, kKLVFileRemoverCollectedErrors,
+                                      {{kKLVEmbeddedErrorsKey, std::move(collected)}}));
+  }
+  return removed;
+}
+
+bool KLVFileRemoverService::klv_removeEmptyParentDirectories(const std::string& directory,
+                                                             unsigned budget, NSError* error) {
+  if (budget == 0 || directory.size() <= 1) {
+    return true;
+  }
+  const auto& fileManager = utilities::FileManager::defaultManager();
+  NSError listingError;
+  auto entries = fileManager.contentsOfDirectoryAtPath(directory, &listingError);
+  if (entries && !entries->empty()) {
+    return true;
+  }
+  if (!entries) {
+    platform::setError(error, listingError);
+    return false;
+  }
+  if (!fileManager.removeItemAtPath(directory, error)) {
+    return false;
+  }
+  return klv_removeEmptyParentDirectories(parentPath(directory), budget - 1, error);
+}
+
+} // namespace tasks

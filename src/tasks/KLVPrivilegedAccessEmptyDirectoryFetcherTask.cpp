@@ -1,0 +1,23 @@
+#include "tasks/KLVPrivilegedAccessEmptyDirectoryFetcherTask.h"
+
+#include "platform/archive/Values.h"
+#include "tasks/KLVDirectoryEmptiness.h"
+
+namespace tasks {
+
+const platform::archive::ObjectClass& KLVPrivilegedAccessEmptyDirectoryFetcherTask::classObject() {
+  static const platform::archive::ObjectClass objectClass(
+      "KLVPrivilegedAccessEmptyDirectoryFetcherTask", &KLVPrivilegedAccessTask::classObject(), true,
+      decodeURLTask<KLVPrivilegedAccessEmptyDirectoryFetcherTask>);
+  return objectClass;
+}
+
+ResultPtr KLVPrivilegedAccessEmptyDirectoryFetcherTask::perform() {
+  platform::NSError error;
+  const bool empty = klv_isDirectoryEmptyAtPath(url().path(), {".DS_Store"}, &error);
+  return KLVResultObject::resultWithValue(platform::archive::NSNumber::make(!empty),
+                                          error.domain().empty() ? std::nullopt
+                                                                 : std::optional(error));
+}
+
+} // namespace tasks

@@ -1,0 +1,95 @@
+#include "tasks/KLVPrivilegedAccessEnumeratorTask.h"
+
+#include "platform/archive/Collections.h"
+#include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedUnarchiver.h"
+#include "tasks/KLVURLProperties.h"
+
+#include <filesystem>
+
+namespace tasks {
+
+const platform::archive::ObjectClass& KLVPrivilegedAccessEnumeratorTask::classObject() {
+  static const platform::archive::ObjectClass objectClass(
+      "KLVPrivilegedAccessEnumeratorTask", &KLVPrivilegedAccessTask::classObject(), true,
+      [](platform::archive::KeyedUnarchiver& coder) -> platform::archive::ObjectPtr {
+        auto rootURL = coder.decodeURLForKey("rootURL");
+        const bool shouldCollectDirectory = coder.decodeBoolForKey("shouldCollectDirectory");
+        const auto depth = static_cast<uint64_t>(coder.decodeIntegerForKey("maxEnumerationDepth"));
+        if (!rootURL || depth == 0) {
+          return nullptr;
+        }
+        auto uuid = decodeUUID(coder);
+        if (!uuid || coder.error()) {
+          return nullptr;
+        }
+        return std::make_shared<KLVPrivilegedAccessEnumeratorTask>(*uuid, std::move(*rootURL),
+                                                                   shouldCollectDirectory, depth);
+      });
+  return objectClass;
+}
+
+ResultPtr KLVPrivilegedAccessEnumeratorTask::perform() {
+  filter_ = std::make_unique<KLVDSStoreURLFilter>();
+  enumeratedFileURLs_.clear();
+  KLVFileTreeEnumeratorRequest request;
+  request.url = rootURL_.path();
+  request.maxEnumerationDepth = maxEnumerationDepth_;
+  request.filter = filter_.get();
+  KLVFileTreeEnumerator enumerator({request}, this);
+  enumerator.perform();
+  auto result = KLVResultObject::successResultWithValue(
+      platform::archive::NSArray::make(std::move(enumeratedFileURLs_)));
+  enumeratedFileURLs_.clear();
+  filter_.reset();
+  return result;
+}
+
+bool KLVPrivilegedAccessEnumeratorTask::iterateDirectory(KLVFileTreeEnumerator&,
+                                                         const std::string& path) {
+  if (shouldCollectDirectory_ && !klv_isAliasFile(path)) {
+    addPath(path);
+  }
+  return true;
+}
+
+void KLVPrivilegedAccessEnumeratorTask::iterateFile(KLVFileTreeEnumerator&,
+                                                    const std::string& path) {
+  if (!klv_isSymbolicLink(path) && !klv_isAliasFile(path)) {
+    addPath(path);
+  }
+}
+
+void KLVPrivilegedAccessEnumeratorTask::addPath(const std::string& path) {
+  std::optional<std::string> canonical = klv_canonicalPath(path);
+  if (canonical) {
+    canonical = std::filesystem::path(*canonical).lexically_normal().string();
+  }
+  enumeratedFileURLs_.push_back(
+      std::make_shared<KLVPrivilegedURL>(path, std::move(canonical), klv_isDirectory(path),
+                                         klv_isExecutable(path), klv_isMachOBinary(path)));
+}
+
+void KLVPrivilegedAccessEnumeratorTask::encodeWithCoder(
+    platform::archive::KeyedArchiver& coder) const {
+  KLVPrivilegedAccessTask::encodeWithCoder(coder);
+  coder.encodeURL(rootURL_, "rootURL");
+  coder.encodeBool(shouldCollectDirectory_, "shouldCollectDirectory");
+  coder.encodeInteger(static_cast<int64_t>(maxEnumerationDepth_), "maxEnumerationDepth");
+}
+
+bool KLVPrivilegedAccessEnumeratorTask::isEqual(const platform::archive::Object& other) const {
+  if (!KLVPrivilegedAccessTask::isEqual(other)) {
+    return false;
+  }
+  const auto& task = static_cast<const KLVPrivilegedAccessEnumeratorTask&>(other);
+  return task.rootURL_ == rootURL_ && task.shouldCollectDirectory_ == shouldCollectDirectory_ &&
+         task.maxEnumerationDepth_ == maxEnumerationDepth_;
+}
+
+size_t KLVPrivilegedAccessEnumeratorTask::hash() const {
+  return KLVPrivilegedAccessTask::hash() ^ std::hash<std::string>()(rootURL_.absoluteString()) ^
+         static_cast<size_t>(shouldCollectDirectory_) ^ static_cast<size_t>(maxEnumerationDepth_);
+}
+
+} // namespace tasks
