@@ -1,0 +1,67 @@
+#include "AgentClient.h"
+
+#include "WatchedConnection.h"
+#include "ipc/XPCConnection.h"
+#include "ipc/client/UnreachableConnection.h"
+#include "platform/loader/MainBundle.h"
+#include "platform/xpc/Connection.h"
+
+#include <filesystem>
+
+namespace agentctl {
+namespace {
+
+std::optional<std::string> infoString(std::string_view key) {
+  const platform::PropertyList* info = platform::loader::mainBundleInfoDictionary();
+  if (!info) {
+    return std::nullopt;
+  }
+  return info->root()[key].stringValue();
+}
+
+// The engine's connection to the privileged helper: the socket must belong to root (as for
+// XPCClientEngine::Descriptor::privilegedHelper). It is opened here rather than by the engine
+// so that the tool can watch the handshake and keep the reason of a failed connect.
+ipc::AnyXPCConnection connectToAgent(const std::shared_ptr<StartDiagnosis>& diagnosis) {
+  platform::xpc::TransportOptions options;
+  options.orderedCalls = true; // sequence elements arrive in order and are handled in order
+  platform::NSError error;
+  auto transport = platform::xpc::Connection::connectToService(
+      kAgentServiceName, platform::xpc::PeerRequirement::root, options, &error);
+  if (!transport) {
+    diagnosis->recordConnectionFailure(error);
+    return std::make_shared<ipc::UnreachableConnection>();
+  }
+  return std::make_shared<WatchedConnection>(ipc::XPCConnection::create(std::move(transport), {}),
+                                             diagnosis);
+}
+
+} // namespace
+
+ipc::HandshakePayload ownHandshakePayload() {
+  using Errors = ipc::HandshakePayload::Errors;
+  ipc::HandshakePayload payload;
+  std::error_code error;
+  const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+  payload.bundleURL = platform::URL::fileURLWithPath(executable.parent_path().string());
+  auto bundleID = infoString("CFBundleIdentifier");
+  if (!bundleID) {
+    throw Errors(Errors::Case::failedToGetBundleIdentifier);
+  }
+  auto version = infoString("CFBundleShortVersionString");
+  if (!version) {
+    throw Errors(Errors::Case::failedToGetBundleVersion);
+  }
+  payload.bundleID = *bundleID;
+  payload.version = *version;
+  return payload;
+}
+
+std::shared_ptr<ipc::ConnectableClient> makeAgentClient(std::shared_ptr<StartDiagnosis> diagnosis) {
+  return ipc::ConnectableClient::create(
+      ipc::ConnectableClient::RequestPolicy::autoconnect, [diagnosis] {
+        return ipc::XPCClientEngine::create(connectToAgent(diagnosis), ownHandshakePayload);
+      });
+}
+
+} // namespace agentctl

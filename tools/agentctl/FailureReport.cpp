@@ -1,0 +1,63 @@
+#include "FailureReport.h"
+
+#include "AgentClient.h"
+#include "Await.h"
+#include "ExitCode.h"
+#include "ipc/ErrorDescription.h"
+#include "ipc/HandshakePayload.h"
+#include "ipc/XPCConnectionError.h"
+#include "ipc/XPCProtocolError.h"
+#include "ipc/client/ClientError.h"
+
+#include <iostream>
+#include <string>
+
+namespace agentctl {
+namespace {
+
+int fail(int code, const std::string& text) {
+  std::cerr << "agentctl: " << text << "\n";
+  return code;
+}
+
+int reportProtocolError(const ipc::XPCProtocolError& error) {
+  if (error.is<ipc::XPCProtocolError::Unauthorized>()) {
+    return fail(kUnauthorized, "refused by the agent: unauthorized");
+  }
+  if (error.is<ipc::XPCProtocolError::Timeout>()) {
+    return fail(kTimeout, "the agent did not answer in time (timeout)");
+  }
+  return fail(kProtocolFailure, "the agent answered with an error: " + error.description());
+}
+
+} // namespace
+
+int reportFailure(const std::exception_ptr& failure, const StartDiagnosis& diagnosis) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const ipc::ClientError& error) {
+    if (auto refused = diagnosis.connectionFailure()) {
+      return fail(kConnectionRefused, "cannot connect to the agent at /var/run/" +
+                                          std::string(kAgentServiceName) + ": " +
+                                          refused->localizedDescription());
+    }
+    if (auto handshake = diagnosis.handshakeFailure()) {
+      return reportFailure(handshake, StartDiagnosis());
+    }
+    return fail(kProtocolFailure, "not connected to the agent (" + error.description() + ")");
+  } catch (const ipc::XPCProtocolError& error) {
+    return reportProtocolError(error);
+  } catch (const ipc::XPCConnectionError&) {
+    return fail(kProtocolFailure, "the agent ended the connection");
+  } catch (const WaitTimedOut&) {
+    return fail(kTimeout, "the agent did not answer in time (timeout)");
+  } catch (const ipc::HandshakePayload::Errors&) {
+    return fail(kProtocolFailure, "this program carries no bundle identifier or version");
+  } catch (const std::exception& error) {
+    return fail(kProtocolFailure, ipc::errorDescription(error));
+  } catch (...) {
+    return fail(kProtocolFailure, "unknown failure");
+  }
+}
+
+} // namespace agentctl

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "StartDiagnosis.h"
+
+#include <exception>
+
+namespace agentctl {
+
+// Prints why a request failed to standard error and gives the matching exit code. A request
+// that found no connection is explained by what `diagnosis` recorded about the attempt.
+int reportFailure(const std::exception_ptr& failure, const StartDiagnosis& diagnosis);
+
+} // namespace agentctl

@@ -1,0 +1,127 @@
+#include "RequestTable.h"
+
+#include "Await.h"
+#include "ExitCode.h"
+#include "FailureReport.h"
+#include "api/PrivilegedOperationError.h"
+#include "api/Requests.h"
+#include "ipc/ErrorDescription.h"
+#include "ipc/ReplyAttachments.h"
+#include "ipc/Result.h"
+
+#include <chrono>
+#include <iostream>
+#include <optional>
+
+namespace agentctl {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A simple request waits for the handshake and its reply, each bounded by the engine's own
+// time-out; this limit only guards against a stuck client. A sequence may run for long.
+constexpr auto kSimpleRequestLimit = 30s;
+constexpr auto kSequenceLimit = std::chrono::milliseconds(std::chrono::hours(1));
+
+constexpr std::string_view withoutModule(std::string_view reflectingName) {
+  return reflectingName.substr(reflectingName.rfind('.') + 1);
+}
+
+template <class Q> std::optional<Q> decodeBody(const platform::json::Value& body) {
+  try {
+    return Q::decodeJSON(platform::json::Decoder(body));
+  } catch (const std::exception& error) {
+    std::cerr << "agentctl: the JSON does not describe a " << withoutModule(Q::reflectingName)
+              << ": " << ipc::errorDescription(error) << "\n";
+    return std::nullopt;
+  }
+}
+
+template <class Q>
+int sendSimple(ipc::ConnectableClient& client, const StartDiagnosis& diagnosis,
+               const platform::json::Value& body) {
+  using Reply = ipc::Result<typename Q::ResponseType, api::PrivilegedOperationError>;
+  auto request = decodeBody<Q>(body);
+  if (!request) {
+    return kBadJSON;
+  }
+  auto outcome =
+      await<Reply>(client.send<Q, Reply>(*request), kSimpleRequestLimit, [](const Reply&) {
+        // Descriptors of a file-handle task travel with the reply.
+        const auto descriptors = ipc::ReplyAttachments::take();
+        if (!descriptors.empty()) {
+          std::cerr << "agentctl: the reply carried " << descriptors.size()
+                    << " file descriptor(s)\n";
+        }
+      });
+  if (outcome.error || outcome.values.empty()) {
+    return reportFailure(outcome.error, diagnosis);
+  }
+  const Reply& reply = outcome.values.front();
+  std::cout << platform::json::write(reply.encodeJSON()) << "\n";
+  return reply.isSuccess() ? kSucceeded : kOperationFailed;
+}
+
+template <class Q>
+int sendSequence(ipc::ConnectableClient& client, const StartDiagnosis& diagnosis,
+                 const platform::json::Value& body) {
+  using Element = typename Q::ResponseType;
+  auto request = decodeBody<Q>(body);
+  if (!request) {
+    return kBadJSON;
+  }
+  auto outcome = await<Element>(
+      client.sendSequence<Q, Element>(*request), kSequenceLimit, [](const Element& element) {
+        std::cout << platform::json::write(platform::json::encode(element)) << std::endl;
+      });
+  if (outcome.error) {
+    return reportFailure(outcome.error, diagnosis);
+  }
+  return kSucceeded;
+}
+
+template <class Q> RequestCommand simple() {
+  return {withoutModule(Q::reflectingName), false, &sendSimple<Q>};
+}
+template <class Q> RequestCommand sequence() {
+  return {withoutModule(Q::reflectingName), true, &sendSequence<Q>};
+}
+
+} // namespace
+
+const std::vector<RequestCommand>& requestCommands() {
+  static const std::vector<RequestCommand> commands = {
+      simple<api::AddUserToAllowedList>(),
+      simple<api::BinaryThinningRequest>(),
+      simple<api::FileExistsRequest>(),
+      simple<api::FileMoveRequest>(),
+      simple<api::FileSizeRequest>(),
+      simple<api::FlushDNSCacheRequest>(),
+      simple<api::HealthCheckRequest>(),
+      simple<api::PeriodicScriptRequest>(),
+      simple<api::PrivilegedAccessTaskRequest>(),
+      simple<api::PrivilegedAgentRemoveRequest>(),
+      simple<api::ReindexSpotlightRequest>(),
+      simple<api::RemoveASLLogsRequest>(),
+      simple<api::RemoveBrokenStartupItemRequests>(),
+      simple<api::RemoveDiagnosticsLogsRequest>(),
+      simple<api::RemoveFileRequest>(),
+      simple<api::RemoveLaunchAgentRequest>(),
+      simple<api::RemovePackageReceiptRequest>(),
+      sequence<api::RepairDiskPermissionsRequest>(),
+      simple<api::TerminateRequest>(),
+      simple<api::TruncateFileRequest>(),
+  };
+  return commands;
+}
+
+const RequestCommand* findRequestCommand(std::string_view name) {
+  for (const auto& command : requestCommands()) {
+    if (command.name == name) {
+      return &command;
+    }
+  }
+  return nullptr;
+}
+
+} // namespace agentctl

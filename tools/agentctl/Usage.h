@@ -1,0 +1,67 @@
+#pragma once
+
+#include <string_view>
+
+namespace agentctl {
+
+// The help texts: of the tool, and of each command.
+inline constexpr std::string_view kToolUsage = R"(usage: agentctl COMMAND [ARGUMENTS]
+
+Talks to the privileged agent (service "com.quillby.Lumora5.Agent").
+
+Commands:
+  send TYPE [JSON]        send one request and print its result
+  sequence TYPE [JSON]    send a sequence request and print each element
+  raw [OPTIONS] BYTES     send bytes unchanged as one message and print the reply's bytes
+  health                  the same as: send HealthCheckRequest
+  types                   list the request type names
+
+"agentctl COMMAND --help" describes a command.
+
+Exit status:
+  0  success
+  1  the agent answered with a "failure" result
+  2  usage error
+  3  the JSON given on the command line is invalid for the request
+  4  cannot connect to the agent (no socket, or it does not belong to root)
+  5  refused by the agent: unauthorized
+  6  no answer in time
+  7  the connection ended or the agent answered with another error
+)";
+
+inline constexpr std::string_view kSendUsage = R"(usage: agentctl send TYPE [JSON]
+
+Connects, performs the handshake and sends one request of TYPE (see "agentctl types") whose
+fields are the JSON object given (default {}). Prints the result as the agent encoded it: an
+object with "success" (the response) or "failure" (code, domain and description). Exits 0 for
+success and 1 for failure.
+)";
+
+inline constexpr std::string_view kSequenceUsage = R"(usage: agentctl sequence TYPE [JSON]
+
+Sends a sequence request (RepairDiskPermissionsRequest) and prints each element that the agent
+pushes, one JSON value per line, until the agent ends the sequence.
+)";
+
+inline constexpr std::string_view kRawUsage =
+    R"(usage: agentctl raw [--no-handshake] [--exec-after-handshake] BYTES
+
+Connects, performs the handshake (unless --no-handshake), then sends BYTES unchanged as one
+message, even when they are not valid JSON, and prints the bytes of the reply.
+
+  --no-handshake           send BYTES without a handshake first
+  --exec-after-handshake   after the handshake, start this program anew and send BYTES from
+                           it over the inherited connection
+)";
+
+inline constexpr std::string_view kHealthUsage = R"(usage: agentctl health
+
+Asks the agent whether it is alive: prints its version and the time of the answer.
+)";
+
+inline constexpr std::string_view kTypesUsage = R"(usage: agentctl types
+
+Lists the request type names that "send" and "sequence" take.
+)";
+
+} // namespace agentctl
