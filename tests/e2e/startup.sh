@@ -46,14 +46,7 @@ sleep 0.2
 expected_log=$'PrivilegedAgent[Agent] info: Staring agent...\nPrivilegedAgent[Agent] info: Agent started, awaiting commands...'
 out=$(cat /run/agent.log) err=
 check "a normal start logs exactly two lines" [ "$out" == "$expected_log" ]
-run agentctl send TerminateRequest
-check "TerminateRequest is answered with success" \
-  eval '[ "$status" -eq 0 ] && [ "$out" == "{\"success\":{}}" ]'
-terminated=0
-wait "$agent_pid" || terminated=$?
-status=$terminated
-check "after the reply the agent exits with status 0" [ "$terminated" -eq 0 ]
-rm -f "$socket"
+stop_agent
 
 # Outside the install directory.
 mkdir -p /run/elsewhere

@@ -22,8 +22,9 @@ namespace {
 using namespace agentctl;
 using Arguments = std::vector<std::string_view>;
 
+// The error and the usage line of the command (its first line); --help gives the rest.
 int usageError(std::string_view text, std::string_view usage) {
-  std::cerr << "agentctl: " << text << "\n\n" << usage;
+  std::cerr << "agentctl: " << text << "\n" << usage.substr(0, usage.find('\n') + 1);
   return kUsage;
 }
 
