@@ -1,12 +1,19 @@
 #include "agent/OperationHandlers.h"
-#include "agent/OperationNotAvailable.h"
-#include "api/Requests.h"
+#include "agent/OperationPipeline.h"
+#include "api/RemoveBrokenStartupItemRequests.h"
+#include "operations/BrokenStartupItemsPrivilegedOperations.h"
+
+#include <memory>
 
 namespace agent {
 
-// Not built into the agent yet: every request of this family fails as not available.
 void registerBrokenStartupItemsHandlers(ipc::XPCServerEngine& engine) {
-  registerOperationNotAvailable<api::RemoveBrokenStartupItemRequests>(engine);
+  auto brokenStartupItems =
+      std::make_shared<const operations::BrokenStartupItemsPrivilegedOperations>();
+  registerOperation<api::RemoveBrokenStartupItemRequests>(
+      engine, [brokenStartupItems](const api::RemoveBrokenStartupItemRequests& request) {
+        return brokenStartupItems->removeBrokenStartupItem(request.url);
+      });
 }
 
 } // namespace agent

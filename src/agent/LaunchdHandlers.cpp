@@ -1,12 +1,18 @@
 #include "agent/OperationHandlers.h"
-#include "agent/OperationNotAvailable.h"
-#include "api/Requests.h"
+#include "agent/OperationPipeline.h"
+#include "api/RemoveLaunchAgentRequest.h"
+#include "operations/LaunchdPrivilegedOperations.h"
+
+#include <memory>
 
 namespace agent {
 
-// Not built into the agent yet: every request of this family fails as not available.
 void registerLaunchdHandlers(ipc::XPCServerEngine& engine) {
-  registerOperationNotAvailable<api::RemoveLaunchAgentRequest>(engine);
+  auto launchd = std::make_shared<const operations::LaunchdPrivilegedOperations>();
+  registerOperation<api::RemoveLaunchAgentRequest>(
+      engine, [launchd](const api::RemoveLaunchAgentRequest& request) {
+        return launchd->removeLaunchAgent(request.url);
+      });
 }
 
 } // namespace agent

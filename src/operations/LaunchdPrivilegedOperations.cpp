@@ -1,0 +1,60 @@
+#include "operations/LaunchdPrivilegedOperations.h"
+
+#include "operations/FileSystemPrivilegedOperations.h"
+#include "utilities/FileManagerAdditions.h"
+#include "utilities/Log.h"
+#include "utilities/PathComponents.h"
+#include "utilities/SafeLabel.h"
+
+namespace operations {
+LaunchdPrivilegedOperations::LaunchdPrivilegedOperations()
+    : LaunchdPrivilegedOperations(kLaunchctlPath, kPrivilegedHelperToolsPath) {}
+
+LaunchdPrivilegedOperations::LaunchdPrivilegedOperations(
+    std::string launchctlPathForTest, std::string privilegedHelperToolsPathForTest)
+    : fileManager_(utilities::FileManager::defaultManager()),
+      taskRunner_(std::make_shared<const utilities::LRTaskRunner>()),
+      launchctlPath_(std::move(launchctlPathForTest)),
+      privilegedHelperToolsPath_(std::move(privilegedHelperToolsPathForTest)) {}
+
+bool LaunchdPrivilegedOperations::removeLaunchAgent(const platform::URL& url) const {
+  const std::string path = url.path();
+  if (!isUsableRequestPath(path)) {
+    // launchctl would resolve a relative path against the agent's working folder.
+    throw platform::NSErrorException(unusablePathError(path));
+  }
+  if (namesRootFolder(path)) {
+    throw platform::NSErrorException(rootFolderRemovalError(path));
+  }
+
+  // With the error output suppressed the captured text is the tool's standard output, the
+  // only sign of a failed unload that counts; the exit status is not examined.
+  if (taskRunner_->launchTaskAndGetOutput(launchctlPath_, {"unload", path}, true)) {
+    return false;
+  }
+
+  // The label comes from the file name. One that is no single file name ("", ".", "..")
+  // would make the helper's path the helper folder itself or its parent: it names no helper.
+  const std::string label = utilities::labelFromJobFilePath(path);
+  if (utilities::isSafeLabel(label)) {
+    const std::string helperPath =
+        utilities::appendingPathComponent(privilegedHelperToolsPath_, label);
+    if (fileManager_.fileExistsAtPath(helperPath)) {
+      platform::NSError error;
+      if (!fileManager_.removeItemAtPath(helperPath, &error)) {
+        throwFileManagerError(std::move(error), helperPath);
+      }
+    }
+  } else {
+    utilities::log("Not removing a helper tool for the label %@: it is not a single file name",
+                   {label});
+  }
+
+  platform::NSError error;
+  if (!utilities::removeFileAndHandleLockAtPath(path, &error)) {
+    throwFileManagerError(std::move(error), path);
+  }
+  return true;
+}
+
+} // namespace operations
