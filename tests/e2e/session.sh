@@ -57,4 +57,10 @@ check "a client that execs another program after the handshake loses the connect
 run agentctl health
 check "the agent still serves others afterwards" [ "$status" -eq 0 ]
 
+# A system tool that hangs: the client gives up after its 10-second send time-out.
+echo 12 >/run/stubs/pkgutil.sleep
+run agentctl send RemovePackageReceiptRequest '{"packageID":"com.example.pkg"}'
+check "a request that gets no answer in 10 s exits 6 (timeout)" \
+  eval '[ "$status" -eq 6 ] && contains "$err" timeout'
+
 finish
