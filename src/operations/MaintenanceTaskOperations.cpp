@@ -1,0 +1,212 @@
+#include "operations/MaintenanceTaskOperations.h"
+
+#include "utilities/Log.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace operations {
+namespace {
+
+// posix_spawn's attribute and file-action objects, destroyed on every path.
+struct SpawnSetup {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  SpawnSetup() {
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+};
+
+// The permission repair's child. The pid is signalled only while the child is not yet reaped
+// (under the lock that the reaping takes), so a signal can never reach a process that later
+// took over the same pid.
+class RepairProcess : public std::enable_shared_from_this<RepairProcess> {
+public:
+  // Starts the tool with the agent's environment and standard streams; false when it was
+  // cancelled before or cannot be started (`failureReason` then says why).
+  bool start(const std::string& path, const std::vector<std::string>& arguments,
+             std::string* failureReason) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(path.c_str()));
+    for (const auto& argument : arguments) {
+      // A NUL byte would silently cut the argument short.
+      if (argument.find('\0') != std::string::npos) {
+        *failureReason = "an argument contains a NUL byte";
+        return false;
+      }
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    SpawnSetup setup;
+    // Descriptors that other code opened without close-on-exec must not reach the tool.
+    posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
+    sigset_t noSignals, allSignals;
+    sigemptyset(&noSignals);
+    sigfillset(&allSignals);
+    posix_spawnattr_setsigmask(&setup.attributes, &noSignals);
+    posix_spawnattr_setsigdefault(&setup.attributes, &allSignals);
+    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::lock_guard lock(mutex_);
+    if (cancelled_) {
+      *failureReason = "the repair was cancelled before it started";
+      return false;
+    }
+    const int spawnError =
+        ::posix_spawn(&pid_, path.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
+    if (spawnError != 0) {
+      pid_ = -1;
+      *failureReason = std::strerror(spawnError);
+      return false;
+    }
+    return true;
+  }
+
+  // Blocks until the started child exits, reaps it and answers whether it exited with 0.
+  bool waitForSuccess() {
+    // Waits without reaping, so that the pid stays reserved for a concurrent terminate().
+    siginfo_t info{};
+    while (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) != 0 &&
+           errno == EINTR) {
+    }
+    std::lock_guard lock(mutex_);
+    int status = 0;
+    pid_t reapedPid;
+    while ((reapedPid = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+    }
+    reaped_ = true;
+    return reapedPid == pid_ && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+
+  // Stops a running child: SIGTERM now, SIGKILL if it is still there after the grace period.
+  // The waiting side reaps it. Before the start it only keeps the child from starting.
+  void terminate() {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    if (!signalIfRunning(SIGTERM)) {
+      return;
+    }
+    std::weak_ptr<RepairProcess> weak = weak_from_this();
+    platform::dispatch::DispatchQueue::global().asyncAfter(
+        MaintenanceTaskOperations::kTerminationGracePeriod, [weak] {
+          if (auto process = weak.lock()) {
+            std::lock_guard lock(process->mutex_);
+            process->signalIfRunning(SIGKILL);
+          }
+        });
+  }
+
+  bool wasCancelled() {
+    std::lock_guard lock(mutex_);
+    return cancelled_;
+  }
+
+private:
+  // Requires mutex_.
+  bool signalIfRunning(int signal) {
+    if (pid_ <= 0 || reaped_) {
+      return false;
+    }
+    ::kill(pid_, signal);
+    return true;
+  }
+
+  std::mutex mutex_;
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+  bool cancelled_ = false;
+};
+
+} // namespace
+
+MaintenanceTaskOperations::MaintenanceTaskOperations()
+    : MaintenanceTaskOperations(platform::dispatch::DispatchQueue::main()) {}
+
+MaintenanceTaskOperations::MaintenanceTaskOperations(platform::dispatch::DispatchQueue repairQueue)
+    : repairQueue_(std::move(repairQueue)) {}
+
+bool MaintenanceTaskOperations::runPeriodicScript(const std::string& script) const {
+  return runTool(kPeriodicPath, {script}, true);
+}
+
+bool MaintenanceTaskOperations::flushDNSCache() const {
+  // Both tools run whatever the first one did.
+  const bool flushed = runTool(kDscacheutilPath, {"-flushcache"}, true);
+  const bool restarted = runTool(kKillallPath, {"-HUP", "mDNSResponder"}, true);
+  return flushed && restarted;
+}
+
+bool MaintenanceTaskOperations::reindexSpotlight() const {
+  return runTool(kMdutilPath, {"-E", "/"}, false);
+}
+
+bool MaintenanceTaskOperations::runTool(const char* path, const std::vector<std::string>& arguments,
+                                        bool requireNoOutput) const {
+  // Shared with the completion handler, which could in principle outlive the wait.
+  auto succeeded = std::make_shared<std::atomic<bool>>(false);
+  const std::string toolPath = toolRoot_ + path;
+  utilities::runAndWait(kToolTimeoutSeconds, [&](std::function<void()> completion) {
+    taskRunner_.launchTask(toolPath, arguments, std::string(),
+                           [succeeded, completion, requireNoOutput](
+                               std::optional<std::string> output, int32_t status,
+                               std::optional<std::string>, std::optional<platform::NSError>) {
+                             // A captured text is none when the tool printed only blanks and
+                             // newlines.
+                             succeeded->store(status == 0 && !(requireNoOutput && output));
+                             completion();
+                           });
+  });
+  return succeeded->load();
+}
+
+platform::reactive::AnyCancellable
+MaintenanceTaskOperations::repairDiskPermissions(const std::string& userId,
+                                                 std::function<void(bool)> onResult,
+                                                 std::function<void()> onFinished) const {
+  auto process = std::make_shared<RepairProcess>();
+  const std::string toolPath = toolRoot_ + kDiskutilPath;
+  repairQueue_.async([process, toolPath, userId, onResult = std::move(onResult),
+                      onFinished = std::move(onFinished)] {
+    if (process->wasCancelled()) {
+      return;
+    }
+    bool succeeded = false;
+    std::string failureReason;
+    if (process->start(toolPath, {"resetUserPermissions", "/", userId}, &failureReason)) {
+      succeeded = process->waitForSuccess();
+    } else if (!process->wasCancelled()) {
+      // The client learns only that the repair failed; the reason stays in the agent's log.
+      utilities::log("Unable to start %@: %@", {toolPath, failureReason});
+    }
+    if (process->wasCancelled()) {
+      return;
+    }
+    // A block of the queue must not throw.
+    try {
+      onResult(succeeded);
+      onFinished();
+    } catch (const std::exception& exception) {
+      utilities::log("Reporting the permission repair failed: %@", {exception.what()});
+    }
+  });
+  return platform::reactive::AnyCancellable([process] { process->terminate(); });
+}
+
+} // namespace operations

@@ -1,0 +1,201 @@
+#include "operations/UserAuthorizationPrivilegedOperations.h"
+
+#include "platform/foundation/PropertyList.h"
+#include "platform/loader/MainBundle.h"
+#include "utilities/FileManager.h"
+#include "utilities/PathComponents.h"
+#include "utilities/SafeLabel.h"
+#include "utilities/UniqueFd.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <limits>
+#include <mutex>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace operations {
+namespace {
+
+// Every addition of the process goes through this lock: the read, the change and the
+// replacement of the file are one step, so concurrent additions cannot overwrite each other.
+std::mutex& allowedListMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::optional<std::string> bundleIdentifier() {
+  const platform::PropertyList* info = platform::loader::mainBundleInfoDictionary();
+  if (info == nullptr) {
+    return std::nullopt;
+  }
+  return info->root()["CFBundleIdentifier"].stringValue();
+}
+
+// The file's bytes; none when it is missing, not a regular file, a symbolic link, too long
+// or unreadable.
+std::optional<std::string> readListFile(const std::string& path) {
+  utilities::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat status {};
+  if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+      static_cast<uint64_t>(status.st_size) >
+          UserAuthorizationPrivilegedOperations::kMaxAllowedListBytes) {
+    return std::nullopt;
+  }
+  std::string bytes;
+  char buffer[65536];
+  while (true) {
+    ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      return std::nullopt;
+    }
+    if (got == 0) {
+      return bytes;
+    }
+    bytes.append(buffer, static_cast<size_t>(got));
+    if (bytes.size() > UserAuthorizationPrivilegedOperations::kMaxAllowedListBytes) {
+      return std::nullopt;
+    }
+  }
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(written));
+  }
+  return true;
+}
+
+// A new file beside the list, removed again unless it was renamed over the list.
+class TemporaryListFile {
+public:
+  explicit TemporaryListFile(const std::string& folder) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 16 && !fd_; ++attempt) {
+      std::string candidate = utilities::appendingPathComponent(
+          folder, std::string(".") + UserAuthorizationPrivilegedOperations::kAllowedListFileName +
+                      "." + std::to_string(random()));
+      fd_.reset(
+          ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+      if (fd_) {
+        path_ = std::move(candidate);
+      } else if (errno != EEXIST) {
+        return;
+      }
+    }
+  }
+  ~TemporaryListFile() {
+    if (!path_.empty()) {
+      ::unlink(path_.c_str());
+    }
+  }
+  TemporaryListFile(const TemporaryListFile&) = delete;
+  TemporaryListFile& operator=(const TemporaryListFile&) = delete;
+
+  // Writes the bytes with mode 0644 whatever the umask, and flushes them to the disk.
+  bool write(std::string_view bytes) {
+    return fd_ && ::fchmod(fd_.get(), 0644) == 0 && writeAll(fd_.get(), bytes) &&
+           ::fsync(fd_.get()) == 0;
+  }
+
+  // Puts the file in place of `target` in one step: a reader sees the old list or the new
+  // one, never a part of it.
+  bool renameOver(const std::string& target) {
+    fd_.reset();
+    if (::rename(path_.c_str(), target.c_str()) != 0) {
+      return false;
+    }
+    path_.clear();
+    return true;
+  }
+
+private:
+  utilities::UniqueFd fd_;
+  std::string path_;
+};
+
+// Makes the rename itself durable.
+bool syncFolder(const std::string& folder) {
+  utilities::UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return fd && ::fsync(fd.get()) == 0;
+}
+
+bool replaceListFile(const std::string& folder, const std::string& path, std::string_view bytes) {
+  TemporaryListFile temporary(folder);
+  return temporary.write(bytes) && temporary.renameOver(path) && syncFolder(folder);
+}
+
+} // namespace
+
+bool UserAuthorizationPrivilegedOperations::addUserToAllowedList(uint32_t uid) const {
+  try {
+    const auto identifier = bundleIdentifier();
+    // The identifier becomes a folder name; anything but one plain name would point elsewhere.
+    if (!identifier || !utilities::isSafeLabel(*identifier)) {
+      return false;
+    }
+    const std::string folder =
+        utilities::appendingPathComponent(root_ + kApplicationSupportPath, *identifier);
+    if (!utilities::FileManager::defaultManager().createDirectoryAtPath(folder, true, nullptr)) {
+      return false;
+    }
+    const std::string path = utilities::appendingPathComponent(folder, kAllowedListFileName);
+
+    std::lock_guard lock(allowedListMutex());
+    std::vector<uint32_t> uids;
+    if (auto bytes = readListFile(path)) {
+      uids = decodeAllowedList(*bytes).value_or(std::vector<uint32_t>{});
+    }
+    if (std::find(uids.begin(), uids.end(), uid) != uids.end()) {
+      return true;
+    }
+    uids.push_back(uid);
+    return replaceListFile(folder, path, encodeAllowedList(uids));
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+std::optional<std::vector<uint32_t>>
+UserAuthorizationPrivilegedOperations::decodeAllowedList(std::string_view bytes) {
+  auto list = platform::PropertyList::parse(bytes);
+  if (!list || list->root().type() != platform::PlistRef::Type::array) {
+    return std::nullopt;
+  }
+  const platform::PlistRef root = list->root();
+  std::vector<uint32_t> uids;
+  uids.reserve(root.arraySize());
+  for (size_t index = 0; index < root.arraySize(); ++index) {
+    const platform::PlistRef item = root.arrayItem(index);
+    const auto value =
+        item.type() == platform::PlistRef::Type::integer ? item.unsignedValue() : std::nullopt;
+    if (!value || *value > std::numeric_limits<uint32_t>::max()) {
+      return std::nullopt;
+    }
+    uids.push_back(static_cast<uint32_t>(*value));
+  }
+  return uids;
+}
+
+std::string
+UserAuthorizationPrivilegedOperations::encodeAllowedList(const std::vector<uint32_t>& uids) {
+  platform::PropertyList list = platform::PropertyList::array();
+  for (uint32_t uid : uids) {
+    list.appendUnsigned(uid);
+  }
+  return list.toBinary();
+}
+
+} // namespace operations
