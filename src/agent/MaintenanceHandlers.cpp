@@ -1,34 +1,48 @@
 #include "agent/OperationHandlers.h"
-#include "agent/OperationNotAvailable.h"
+#include "agent/OperationPipeline.h"
 #include "agent/PublishersCreate.h"
 #include "api/Requests.h"
+#include "operations/MaintenanceTaskOperations.h"
+
+#include <memory>
 
 namespace agent {
 
 namespace {
 
-// Stands in for the permission repair until it is built: one step reported as failed, then
-// the end of the sequence.
-platform::reactive::AnyPublisher<bool> repairDiskPermissionsNotAvailable() {
-  return Publishers::Create<bool>([](Publishers::Create<bool>::Subscriber subscriber) {
-           subscriber.onValue(false);
-           subscriber.onCompletion(platform::reactive::Completion::finished());
-           return platform::reactive::AnyCancellable();
+// The permission repair as a sequence: one Bool element with the tool's outcome, then the
+// end. Cancelling the sequence ends the tool.
+platform::reactive::AnyPublisher<bool>
+repairDiskPermissions(std::shared_ptr<const operations::MaintenanceTaskOperations> maintenance,
+                      std::string userId) {
+  using Create = Publishers::Create<bool>;
+  return Create([maintenance, userId = std::move(userId)](Create::Subscriber subscriber) {
+           return maintenance->repairDiskPermissions(
+               userId, subscriber.onValue, [onCompletion = subscriber.onCompletion] {
+                 onCompletion(platform::reactive::Completion::finished());
+               });
          })
       .eraseToAnyPublisher();
 }
 
 } // namespace
 
-// Not built into the agent yet: the single requests fail as not available, the repair
-// sequence reports one failed step.
 void registerMaintenanceHandlers(ipc::XPCServerEngine& engine) {
-  registerOperationNotAvailable<api::PeriodicScriptRequest>(engine);
-  registerOperationNotAvailable<api::FlushDNSCacheRequest>(engine);
-  registerOperationNotAvailable<api::ReindexSpotlightRequest>(engine);
+  auto maintenance = std::make_shared<const operations::MaintenanceTaskOperations>();
+  registerOperation<api::PeriodicScriptRequest>(
+      engine, [maintenance](const api::PeriodicScriptRequest& request) {
+        return maintenance->runPeriodicScript(request.script);
+      });
+  registerOperation<api::FlushDNSCacheRequest>(
+      engine,
+      [maintenance](const api::FlushDNSCacheRequest&) { return maintenance->flushDNSCache(); });
+  registerOperation<api::ReindexSpotlightRequest>(
+      engine, [maintenance](const api::ReindexSpotlightRequest&) {
+        return maintenance->reindexSpotlight();
+      });
   engine.registerSequentialHandler<api::RepairDiskPermissionsRequest, bool>(
-      [](api::RepairDiskPermissionsRequest, ipc::ConnectionID) {
-        return repairDiskPermissionsNotAvailable();
+      [maintenance](api::RepairDiskPermissionsRequest request, ipc::ConnectionID) {
+        return repairDiskPermissions(maintenance, std::move(request.userId));
       });
 }
 

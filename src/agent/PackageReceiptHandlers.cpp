@@ -1,12 +1,18 @@
 #include "agent/OperationHandlers.h"
-#include "agent/OperationNotAvailable.h"
+#include "agent/OperationPipeline.h"
 #include "api/Requests.h"
+#include "operations/PackageReceiptPrivilegedOperations.h"
+
+#include <memory>
 
 namespace agent {
 
-// Not built into the agent yet: every request of this family fails as not available.
 void registerPackageReceiptHandlers(ipc::XPCServerEngine& engine) {
-  registerOperationNotAvailable<api::RemovePackageReceiptRequest>(engine);
+  auto receipts = std::make_shared<const operations::PackageReceiptPrivilegedOperations>();
+  registerOperation<api::RemovePackageReceiptRequest>(
+      engine, [receipts](const api::RemovePackageReceiptRequest& request) {
+        return receipts->removePackageReceipt(request.packageID);
+      });
 }
 
 } // namespace agent

@@ -1,12 +1,18 @@
 #include "agent/OperationHandlers.h"
-#include "agent/OperationNotAvailable.h"
+#include "agent/OperationPipeline.h"
 #include "api/Requests.h"
+#include "operations/UserAuthorizationPrivilegedOperations.h"
+
+#include <memory>
 
 namespace agent {
 
-// Not built into the agent yet: every request of this family fails as not available.
 void registerUserAuthorizationHandlers(ipc::XPCServerEngine& engine) {
-  registerOperationNotAvailable<api::AddUserToAllowedList>(engine);
+  auto authorization = std::make_shared<const operations::UserAuthorizationPrivilegedOperations>();
+  registerOperation<api::AddUserToAllowedList>(
+      engine, [authorization](const api::AddUserToAllowedList& request) {
+        return authorization->addUserToAllowedList(request.uid);
+      });
 }
 
 } // namespace agent
