@@ -19,6 +19,12 @@ bool BrokenStartupItemsPrivilegedOperations::removeBrokenStartupItem(
     // folder, an empty one would read as already removed, and the root folder is no item.
     return false;
   }
+  // A folder is no job file: launchctl would unload every job inside it and the removal
+  // would take the whole tree.
+  bool isDirectory = false;
+  if (fileManager_.fileExistsAtPath(path, &isDirectory) && isDirectory) {
+    return false;
+  }
   if (auto identifier = installation_.usableBundleIdentifier()) {
     if (path == installation_.jobFilePath(*identifier)) {
       removeSelf(*identifier, path);

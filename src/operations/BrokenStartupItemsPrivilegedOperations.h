@@ -17,7 +17,8 @@ public:
   explicit BrokenStartupItemsPrivilegedOperations(AgentInstallation installation);
 
   // The result of the launchd manager's removal of the item (false when the unload printed
-  // anything or a removal failed; nothing is thrown for ordinary items). For the agent's own
+  // anything or a removal failed; nothing is thrown for ordinary items). False at once for a
+  // path that is not absolute, names the root or is a folder. For the agent's own
   // job file a failed removal of its executable or file is thrown (platform::NSErrorException)
   // and the process keeps running.
   bool removeBrokenStartupItem(const platform::URL& url) const;

@@ -27,6 +27,13 @@ bool LaunchdPrivilegedOperations::removeLaunchAgent(const platform::URL& url) co
     throw platform::NSErrorException(rootFolderRemovalError(path));
   }
 
+  // A folder is no job file: launchctl would unload every job inside it and the removal
+  // would take the whole tree.
+  bool isDirectory = false;
+  if (fileManager_.fileExistsAtPath(path, &isDirectory) && isDirectory) {
+    return false;
+  }
+
   // With the error output suppressed the captured text is the tool's standard output, the
   // only sign of a failed unload that counts; the exit status is not examined.
   if (taskRunner_->launchTaskAndGetOutput(launchctlPath_, {"unload", path}, true)) {

@@ -22,7 +22,8 @@ public:
   LaunchdPrivilegedOperations(std::string launchctlPathForTest,
                               std::string privilegedHelperToolsPathForTest);
 
-  // False when the unload printed anything on its standard output (nothing is removed then);
+  // False when the unload printed anything on its standard output or the path is a folder
+  // (nothing is removed then);
   // true once the helper and the job file are gone (missing ones count as removed). Throws the
   // first removal's error (platform::NSErrorException), or the invalid-file-name error for a
   // URL whose path is not absolute, before anything runs.

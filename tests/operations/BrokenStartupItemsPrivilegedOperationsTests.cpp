@@ -121,12 +121,17 @@ TEST_F(BrokenStartupItemsPrivilegedOperationsTests, WithoutIdentifierTheOwnFileI
   EXPECT_EQ(terminations_, 0);
 }
 
-TEST_F(BrokenStartupItemsPrivilegedOperationsTests, APathThatNamesNothingIsFalse) {
-  for (const char* text :
-       {"relative.plist", "file:///LaunchAgents/%FF.plist", "file:///", "file:///tmp/.."}) {
+TEST_F(BrokenStartupItemsPrivilegedOperationsTests, APathThatNamesNoJobFileIsFalse) {
+  const std::string folder = directory_.file("LaunchAgents/com.example.folder.plist");
+  ::mkdir(folder.c_str(), 0755);
+  const std::string folderURL = platform::URL::fileURLWithPath(folder).absoluteString();
+  for (const std::string& text :
+       {std::string("relative.plist"), std::string("file:///LaunchAgents/%FF.plist"),
+        std::string("file:///"), std::string("file:///tmp/.."), folderURL}) {
     EXPECT_FALSE(operations(kIdentifier).removeBrokenStartupItem(*platform::URL::fromString(text)))
         << text;
   }
+  EXPECT_TRUE(exists(folder));
   EXPECT_EQ(calls(), "");
 }
 

@@ -120,13 +120,30 @@ TEST_F(LaunchdPrivilegedOperationsTests, AHelperThatCannotBeRemovedKeepsTheJobFi
   EXPECT_TRUE(exists(path));
 }
 
+TEST_F(LaunchdPrivilegedOperationsTests, AFolderIsNoJobFile) {
+  const std::string folder = directory_.file("jobs/com.example.helper.plist");
+  ::mkdir(folder.c_str(), 0755);
+  writeText(folder + "/inner.plist", "<plist/>");
+  writeText(directory_.file("helpers/com.example.helper"), "binary");
+
+  EXPECT_FALSE(operations_.removeLaunchAgent(platform::URL::fileURLWithPath(folder)));
+  EXPECT_TRUE(exists(folder + "/inner.plist"));
+  EXPECT_TRUE(exists(directory_.file("helpers/com.example.helper")));
+  EXPECT_EQ(calls(), "");
+}
+
 TEST_F(LaunchdPrivilegedOperationsTests, APathThatNamesNothingRunsNothing) {
-  for (const char* text : {"relative.plist", "file:///jobs/%FF.plist"}) {
+  const std::pair<const char*, int64_t> cases[] = {
+      {"relative.plist", platform::NSFileWriteInvalidFileNameError},
+      {"file:///jobs/%FF.plist", platform::NSFileWriteInvalidFileNameError},
+      {"file:///tmp/..", platform::NSFileWriteNoPermissionError},
+  };
+  for (const auto& [text, code] : cases) {
     try {
       operations_.removeLaunchAgent(*platform::URL::fromString(text));
       ADD_FAILURE() << "nothing thrown for " << text;
     } catch (const platform::NSErrorException& error) {
-      EXPECT_EQ(error.error().code(), platform::NSFileWriteInvalidFileNameError);
+      EXPECT_EQ(error.error().code(), code) << text;
     }
   }
   EXPECT_EQ(calls(), "");
