@@ -3,6 +3,7 @@
 #include "utilities/LRLaunchdManager.h"
 
 namespace operations {
+
 BrokenStartupItemsPrivilegedOperations::BrokenStartupItemsPrivilegedOperations()
     : BrokenStartupItemsPrivilegedOperations(AgentInstallation::installed()) {}
 

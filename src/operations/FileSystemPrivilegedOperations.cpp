@@ -10,6 +10,7 @@
 #include <cerrno>
 
 namespace operations {
+
 AgentInstallation AgentInstallation::installed() {
   AgentInstallation installation;
   installation.bundleIdentifier = mainBundleIdentifier();

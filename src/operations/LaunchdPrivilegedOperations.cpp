@@ -7,6 +7,7 @@
 #include "utilities/SafeLabel.h"
 
 namespace operations {
+
 LaunchdPrivilegedOperations::LaunchdPrivilegedOperations()
     : LaunchdPrivilegedOperations(kLaunchctlPath, kPrivilegedHelperToolsPath) {}
 
