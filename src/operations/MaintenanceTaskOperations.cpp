@@ -38,6 +38,8 @@ struct SpawnSetup {
 // took over the same pid.
 class RepairProcess : public std::enable_shared_from_this<RepairProcess> {
 public:
+  explicit RepairProcess(std::chrono::milliseconds gracePeriod) : gracePeriod_(gracePeriod) {}
+
   // Starts the tool with the agent's environment and standard streams; false when it was
   // cancelled before or cannot be started (`failureReason` then says why).
   bool start(const std::string& path, const std::vector<std::string>& arguments,
@@ -104,13 +106,12 @@ public:
       return;
     }
     std::weak_ptr<RepairProcess> weak = weak_from_this();
-    platform::dispatch::DispatchQueue::global().asyncAfter(
-        MaintenanceTaskOperations::kTerminationGracePeriod, [weak] {
-          if (auto process = weak.lock()) {
-            std::lock_guard lock(process->mutex_);
-            process->signalIfRunning(SIGKILL);
-          }
-        });
+    platform::dispatch::DispatchQueue::global().asyncAfter(gracePeriod_, [weak] {
+      if (auto process = weak.lock()) {
+        std::lock_guard lock(process->mutex_);
+        process->signalIfRunning(SIGKILL);
+      }
+    });
   }
 
   bool wasCancelled() {
@@ -128,6 +129,7 @@ private:
     return true;
   }
 
+  const std::chrono::milliseconds gracePeriod_;
   std::mutex mutex_;
   pid_t pid_ = -1;
   bool reaped_ = false;
@@ -180,7 +182,7 @@ platform::reactive::AnyCancellable
 MaintenanceTaskOperations::repairDiskPermissions(const std::string& userId,
                                                  std::function<void(bool)> onResult,
                                                  std::function<void()> onFinished) const {
-  auto process = std::make_shared<RepairProcess>();
+  auto process = std::make_shared<RepairProcess>(terminationGracePeriod_);
   const std::string toolPath = toolRoot_ + kDiskutilPath;
   repairQueue_.async([process, toolPath, userId, onResult = std::move(onResult),
                       onFinished = std::move(onFinished)] {

@@ -52,6 +52,10 @@ public:
 
   // Prefixes every tool path with `root` (tests run stub tools).
   void setToolRootForTest(std::string root) { toolRoot_ = std::move(root); }
+  // Shortens the wait between SIGTERM and SIGKILL of a cancelled repair.
+  void setTerminationGracePeriodForTest(std::chrono::milliseconds period) {
+    terminationGracePeriod_ = period;
+  }
 
 private:
   // Runs the tool with an empty standard input and waits for it; true when it exits with
@@ -62,6 +66,7 @@ private:
   utilities::LRTaskRunner taskRunner_;
   platform::dispatch::DispatchQueue repairQueue_;
   std::string toolRoot_;
+  std::chrono::milliseconds terminationGracePeriod_ = kTerminationGracePeriod;
 };
 
 } // namespace operations

@@ -201,6 +201,19 @@ TEST_F(MaintenanceTaskOperationsTest, CancellingTheRepairEndsAndReapsTheTool) {
   EXPECT_EQ(recorder->completions, 0);
 }
 
+TEST_F(MaintenanceTaskOperationsTest, ACancelledToolThatIgnoresTerminationIsKilled) {
+  const std::string pidFile = root / "log/diskutil.pid";
+  writeStubTool(root.path(), MaintenanceTaskOperations::kDiskutilPath,
+                StubBehaviour().runningFirst("trap '' TERM\necho $$ > '" + pidFile +
+                                             "'\nexec /bin/sleep 30"));
+  operations.setTerminationGracePeriodForTest(std::chrono::milliseconds(100));
+  auto recorder = subscribeToRepair(operations, "501");
+  ASSERT_TRUE(waitUntil([&] { return !test::readFile(pidFile).empty(); }));
+  const pid_t pid = std::stoi(test::readFile(pidFile));
+  recorder->subscription->cancel();
+  EXPECT_TRUE(waitUntil([&] { return ::kill(pid, 0) != 0 && errno == ESRCH; }));
+}
+
 TEST_F(MaintenanceTaskOperationsTest, ARepairCancelledBeforeItsTurnNeverStarts) {
   writeStubTool(root.path(), MaintenanceTaskOperations::kDiskutilPath);
   std::mutex gate;
