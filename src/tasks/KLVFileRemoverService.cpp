@@ -1,8 +1,10 @@
 #include "tasks/KLVFileRemoverService.h"
 
+#include "tasks/KLVURLProperties.h"
 #include "tasks/PrivilegedAccessErrors.h"
 #include "utilities/FileManager.h"
 
+#include <cerrno>
 #include <vector>
 
 namespace tasks {
@@ -41,7 +43,7 @@ bool KLVFileRemoverService::removeFileWithPath(const std::string& path, bool lea
 
 bool KLVFileRemoverService::removeFileWithURL(const platform::URL& url, bool leaveEmptyDirectories,
                                               NSError* error) const {
-  const std::string path = withoutTrailingSlashes(url.path());
+  const std::string path = withoutTrailingSlashes(klv_fileSystemPath(url));
   if (!forceRemove(path, error)) {
     return false;
   }
@@ -59,6 +61,11 @@ bool KLVFileRemoverService::removeFileWithURL(const platform::URL& url, bool lea
 }
 
 bool KLVFileRemoverService::forceRemove(const std::string& path, NSError* error) const {
+  // The root folder is never removed, so its tree is not unlocked either.
+  if (path == "/") {
+    platform::setError(error, NSError::fileManagerError(EPERM, path, true));
+    return false;
+  }
   const auto& fileManager = utilities::FileManager::defaultManager();
   NSError firstError;
   if (fileManager.removeItemAtPath(path, &firstError)) {

@@ -1,5 +1,7 @@
 #include "tasks/KLVFileSizeAccessService.h"
 
+#include "tasks/KLVURLProperties.h"
+
 #include <cerrno>
 #include <sys/stat.h>
 
@@ -37,7 +39,7 @@ platform::UserInfo withUnderlying(const platform::URL& url, int errnoValue) {
 } // namespace
 
 uint64_t KLVFileSizeAccessService::fileSizeWithURL(const platform::URL& url, NSError* error) const {
-  const std::string path = url.path();
+  const std::string path = klv_fileSystemPath(url);
   struct stat info;
   if (path.empty() || ::stat(path.c_str(), &info) != 0) {
     platform::setError(error,

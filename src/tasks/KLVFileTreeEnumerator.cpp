@@ -32,6 +32,11 @@ void KLVFileTreeEnumerator::perform() {
 }
 
 void KLVFileTreeEnumerator::run(const KLVFileTreeEnumeratorRequest& request) {
+  if (request.url.empty()) {
+    delegate_->catchError(*this, platform::NSError(kKLVFileTreeEnumeratorErrorDomain,
+                                                   kKLVFileTreeEnumeratorCannotOpenErrorCode));
+    return;
+  }
   if (request.filter != nullptr && !request.filter->isAcceptable(request.url)) {
     delegate_->filterItem(*this, request.url);
     return;

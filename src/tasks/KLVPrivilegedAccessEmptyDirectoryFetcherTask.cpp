@@ -2,6 +2,7 @@
 
 #include "platform/archive/Values.h"
 #include "tasks/KLVDirectoryEmptiness.h"
+#include "tasks/KLVURLProperties.h"
 
 namespace tasks {
 
@@ -14,7 +15,7 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessEmptyDirectoryFetcherTa
 
 ResultPtr KLVPrivilegedAccessEmptyDirectoryFetcherTask::perform() {
   platform::NSError error;
-  const bool empty = klv_isDirectoryEmptyAtPath(url().path(), {".DS_Store"}, &error);
+  const bool empty = klv_isDirectoryEmptyAtPath(klv_fileSystemPath(url()), {".DS_Store"}, &error);
   return KLVResultObject::resultWithValue(platform::archive::NSNumber::make(!empty),
                                           error.domain().empty() ? std::nullopt
                                                                  : std::optional(error));

@@ -33,7 +33,7 @@ ResultPtr KLVPrivilegedAccessEnumeratorTask::perform() {
   filter_ = std::make_unique<KLVDSStoreURLFilter>();
   enumeratedFileURLs_.clear();
   KLVFileTreeEnumeratorRequest request;
-  request.url = rootURL_.path();
+  request.url = klv_fileSystemPath(rootURL_);
   request.maxEnumerationDepth = maxEnumerationDepth_;
   request.filter = filter_.get();
   KLVFileTreeEnumerator enumerator({request}, this);

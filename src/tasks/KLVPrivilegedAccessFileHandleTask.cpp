@@ -1,6 +1,7 @@
 #include "tasks/KLVPrivilegedAccessFileHandleTask.h"
 
 #include "platform/archive/FileHandle.h"
+#include "tasks/KLVURLProperties.h"
 #include "tasks/PrivilegedAccessErrors.h"
 #include "utilities/UniqueFd.h"
 
@@ -52,7 +53,7 @@ ResultPtr KLVPrivilegedAccessFileHandleTask::perform() {
         {{platform::NSURLErrorKey, url()}}));
   }
   const bool writes = fileHandleType_ != reading;
-  const std::string path = url().path();
+  const std::string path = klv_fileSystemPath(url());
   // A path handle first: it opens nothing, so the type is known before a real open (opening
   // a device or a pipe as root can have side effects or block). The real open goes through the
   // handle and so reaches exactly the inode that was checked. Never created, never truncated.

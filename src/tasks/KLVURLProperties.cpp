@@ -22,6 +22,14 @@ std::optional<mode_t> linkMode(const std::string& path) {
 }
 } // namespace
 
+std::string klv_fileSystemPath(const platform::URL& url) {
+  if (!url.isFileURL()) {
+    return {};
+  }
+  std::string path = url.path();
+  return path.starts_with('/') ? path : std::string();
+}
+
 bool klv_isDirectory(const std::string& path) {
   auto mode = linkMode(path);
   return mode && S_ISDIR(*mode);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/URL.h"
+
 #include <optional>
 #include <string>
 
@@ -7,6 +9,10 @@
 // none when the value cannot be read. Symbolic links are not followed: a link is reported as a
 // link (the only kind of alias file here), never as what it points to.
 namespace tasks {
+
+// The absolute file-system path that `url` names; empty for anything that is not a file URL
+// with an absolute path, so that no task acts on a path relative to the agent's own folder.
+std::string klv_fileSystemPath(const platform::URL& url);
 
 bool klv_isDirectory(const std::string& path);
 bool klv_isExecutable(const std::string& path);

@@ -207,3 +207,11 @@ TEST(LaterTasks, AnswerThatTheyAreNotAvailableYet) {
   EXPECT_EQ(result->error()->domain(), kKLVPrivilegedAccessErrorDomain);
   EXPECT_EQ(result->error()->code(), kKLVPrivilegedAccessTaskNotAvailableErrorCode);
 }
+
+TEST(FileTaskURLs, OnlyAbsoluteFileURLsReachTheFileSystem) {
+  auto remote = *URL::fromString("https://example.com/tmp/no-such-item-for-the-url-test");
+  EXPECT_EQ(KLVPrivilegedAccessFileRemoverTask(remote).perform()->error()->code(), 3);
+  EXPECT_EQ(KLVPrivilegedAccessFileSizeTask(remote).perform()->type(), KLVResultObject::failure);
+  auto listing = KLVPrivilegedAccessEnumeratorTask(remote, true, 1).perform();
+  EXPECT_EQ(std::dynamic_pointer_cast<platform::archive::NSArray>(listing->value())->count(), 0u);
+}
