@@ -5,6 +5,7 @@
 // between threads). Sixteen callers share one connection through the asynchronous call, the
 // way the engine multiplexes a connection.
 
+#include "RawRoundTrip.h"
 #include "platform/xpc/Connection.h"
 #include "platform/xpc/Listener.h"
 
@@ -22,126 +23,16 @@
 #include <vector>
 
 namespace xpc = platform::xpc;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Measurement;
+using bench::measureRaw;
+using bench::median;
+using bench::microsecondsSince;
+using bench::summarize;
 
 namespace {
 
 constexpr size_t kMessageSize = 200;
-
-struct Measurement {
-  double p50Microseconds = 0;
-  double messagesPerSecond = 0;
-};
-
-Measurement summarize(std::vector<double>& latencies, Clock::duration elapsed) {
-  std::sort(latencies.begin(), latencies.end());
-  Measurement result;
-  result.p50Microseconds = latencies[latencies.size() / 2];
-  result.messagesPerSecond =
-      static_cast<double>(latencies.size()) / std::chrono::duration<double>(elapsed).count();
-  return result;
-}
-
-double median(std::vector<Measurement> rounds, double Measurement::*field) {
-  std::sort(rounds.begin(), rounds.end(),
-            [field](const Measurement& left, const Measurement& right) {
-              return left.*field < right.*field;
-            });
-  return rounds[rounds.size() / 2].*field;
-}
-
-double microsecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-}
-
-bool readFully(int fd, uint8_t* buffer, size_t size) {
-  while (size > 0) {
-    const ssize_t got = ::read(fd, buffer, size);
-    if (got <= 0) {
-      return false;
-    }
-    buffer += got;
-    size -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
-bool writeFully(int fd, const uint8_t* buffer, size_t size) {
-  while (size > 0) {
-    const ssize_t put = ::write(fd, buffer, size);
-    if (put <= 0) {
-      return false;
-    }
-    buffer += put;
-    size -= static_cast<size_t>(put);
-  }
-  return true;
-}
-
-// Raw peer: `callers` socketpairs, each with an echo thread and a calling thread.
-Measurement measureRaw(int callers, int iterations) {
-  std::vector<std::vector<double>> latencies(callers);
-  std::vector<std::thread> threads;
-  std::vector<int> ends;
-  for (int index = 0; index < callers; ++index) {
-    int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
-      std::perror("socketpair");
-      std::exit(1);
-    }
-    ends.push_back(pair[0]);
-    ends.push_back(pair[1]);
-    threads.emplace_back([fd = pair[1]] {
-      uint8_t buffer[kMessageSize];
-      while (readFully(fd, buffer, kMessageSize) && writeFully(fd, buffer, kMessageSize)) {
-      }
-    });
-  }
-  std::atomic<int> ready{0};
-  std::atomic<bool> go{false};
-  Clock::time_point start;
-  std::vector<std::thread> callerThreads;
-  for (int index = 0; index < callers; ++index) {
-    callerThreads.emplace_back([&, index, fd = ends[2 * index]] {
-      uint8_t message[kMessageSize] = {'{'};
-      uint8_t answer[kMessageSize];
-      latencies[index].reserve(iterations);
-      ready.fetch_add(1);
-      while (!go.load()) {
-        std::this_thread::yield();
-      }
-      for (int iteration = 0; iteration < iterations; ++iteration) {
-        const auto sent = Clock::now();
-        writeFully(fd, message, kMessageSize);
-        readFully(fd, answer, kMessageSize);
-        latencies[index].push_back(microsecondsSince(sent));
-      }
-    });
-  }
-  while (ready.load() < callers) {
-    std::this_thread::yield();
-  }
-  start = Clock::now();
-  go.store(true);
-  for (auto& thread : callerThreads) {
-    thread.join();
-  }
-  const auto elapsed = Clock::now() - start;
-  for (int index = 0; index < callers; ++index) {
-    ::shutdown(ends[2 * index], SHUT_RDWR);
-  }
-  for (auto& thread : threads) {
-    thread.join();
-  }
-  for (int fd : ends) {
-    ::close(fd);
-  }
-  std::vector<double> all;
-  for (auto& list : latencies) {
-    all.insert(all.end(), list.begin(), list.end());
-  }
-  return summarize(all, elapsed);
-}
 
 // One call through the blocking API: the caller reads its reply itself when it can.
 bool roundTrip(xpc::Connection& connection, const platform::Bytes& payload) {
