@@ -93,7 +93,7 @@ bool writeAllAt(int fd, const uint8_t* bytes, size_t length, uint64_t offset) {
 // 64-bit Mach-O header and are filled with a non-zero pattern (so nothing is sparse).
 bool makeUniversalFile(const std::string& path) {
   lipo::FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755));
-  if (!fd.isValid()) {
+  if (!fd.valid()) {
     return false;
   }
   const uint64_t alignment = uint64_t(1) << kSliceAlign;
@@ -163,7 +163,7 @@ std::optional<std::string> llvmLipo() {
 // Writes back what earlier steps left dirty, so that no measurement pays for another's writes.
 void settle(const std::filesystem::path& directory) {
   lipo::FileDescriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.isValid()) {
+  if (fd.valid()) {
     ::syncfs(fd.get());
   }
 }

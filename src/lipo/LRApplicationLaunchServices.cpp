@@ -23,7 +23,7 @@ constexpr off_t kMaxPreferencesSize = off_t(16) << 20;
 std::optional<std::string> readSmallFile(const std::string& path) {
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   struct stat status {};
-  if (!fd.isValid() || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+  if (!fd.valid() || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
       status.st_size > kMaxPreferencesSize) {
     return std::nullopt;
   }

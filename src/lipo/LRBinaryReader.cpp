@@ -43,7 +43,7 @@ struct OpenedFile {
 OpenedFile openFile(const std::string& path) {
   FileDescriptor handle(::open(path.c_str(), O_PATH | O_CLOEXEC));
   struct stat status {};
-  if (!handle.isValid() || ::fstat(handle.get(), &status) != 0) {
+  if (!handle.valid() || ::fstat(handle.get(), &status) != 0) {
     return {nullptr, NSError::fileManagerError(errno, path, false), std::nullopt};
   }
   if (!S_ISREG(status.st_mode) || status.st_size < 0) {
@@ -52,12 +52,12 @@ OpenedFile openFile(const std::string& path) {
   // Reopening through the handle reaches the same file even if the path changed meanwhile.
   const std::string handlePath = "/proc/self/fd/" + std::to_string(handle.get());
   FileDescriptor fd(::open(handlePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd.isValid() && errno == ENOENT) {
+  if (!fd.valid() && errno == ENOENT) {
     // No /proc: open the path itself and make sure it is still the file examined.
     fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
   }
   struct stat opened {};
-  if (!fd.isValid() || ::fstat(fd.get(), &opened) != 0) {
+  if (!fd.valid() || ::fstat(fd.get(), &opened) != 0) {
     return {nullptr, NSError::fileManagerError(errno, path, false), std::nullopt};
   }
   if (opened.st_dev != status.st_dev || opened.st_ino != status.st_ino) {

@@ -63,7 +63,7 @@ bool rewrite(const LRFatBinaryFile& file, NSError* error) {
     directory.reset(::open(location->directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   }
   struct stat original {};
-  if (!directory.isValid() ||
+  if (!directory.valid() ||
       ::fstatat(directory.get(), location->name.c_str(), &original, 0) != 0) {
     setError(error, writerError(1, "Can't read stat at file: " + path));
     return false;

@@ -9,7 +9,7 @@ namespace lipo {
 
 std::optional<TemporaryFile> TemporaryFile::create(int directoryFd, std::string name) {
   FileDescriptor directory(::fcntl(directoryFd, F_DUPFD_CLOEXEC, 0));
-  if (!directory.isValid()) {
+  if (!directory.valid()) {
     return std::nullopt;
   }
   // A leftover of an interrupted run, or a link planted at the name: remove the entry itself.
@@ -19,14 +19,14 @@ std::optional<TemporaryFile> TemporaryFile::create(int directoryFd, std::string 
   }
   FileDescriptor fd(::openat(directory.get(), name.c_str(),
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!fd.isValid()) {
+  if (!fd.valid()) {
     return std::nullopt;
   }
   return TemporaryFile(std::move(directory), std::move(fd), std::move(name));
 }
 
 TemporaryFile::~TemporaryFile() {
-  if (!placed_ && fd_.isValid() && nameRefersToFile()) {
+  if (!placed_ && fd_.valid() && nameRefersToFile()) {
     ::unlinkat(directory_.get(), name_.c_str(), 0);
   }
 }

@@ -1,41 +1,7 @@
 #pragma once
 
-#include <unistd.h>
-#include <utility>
+#include "platform/foundation/UniqueFd.h"
 
 namespace utilities {
-
-// Owns one file descriptor and closes it when it goes out of scope; move-only.
-class UniqueFd {
-public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      reset(other.release());
-    }
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { reset(); }
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  explicit operator bool() const { return valid(); }
-
-  int release() { return std::exchange(fd_, -1); }
-  // Closes the held descriptor (close is not retried on EINTR: on Linux the descriptor is gone).
-  void reset(int fd = -1) {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-    fd_ = fd;
-  }
-
-private:
-  int fd_ = -1;
-};
-
+using platform::UniqueFd;
 } // namespace utilities
