@@ -1,6 +1,6 @@
 #include "platform/security/DynamicCode.h"
 
-#include "platform/security/ProcessInspection.h"
+#include "platform/security/ProcessChecks.h"
 
 #include <cerrno>
 #include <climits>

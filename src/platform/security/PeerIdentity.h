@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/security/ProcessInspection.h"
+#include "platform/security/ProcessChecks.h"
 #include "platform/security/SecStatus.h"
 #include "platform/security/UniqueFd.h"
 

@@ -28,7 +28,7 @@ template <class T> std::shared_ptr<T> member(const NSDictionary& dictionary, con
   return value;
 }
 
-// Archives `root` and returns what inspect_archive.py reads from it.
+// Archives `root` and returns what dump_archive.py reads from it.
 nlohmann::json inspect(const ObjectPtr& root) {
   NSError error;
   auto bytes = archivedDataWithRootObject(root, true, &error);
@@ -36,7 +36,7 @@ nlohmann::json inspect(const ObjectPtr& root) {
   TemporaryDirectory directory;
   const std::string path = directory.path() + "/ours.archive";
   writeFile(path, bytes.value_or(Bytes()));
-  auto result = runScript("inspect_archive.py", {path});
+  auto result = runScript("dump_archive.py", {path});
   EXPECT_EQ(result.status, 0);
   return nlohmann::json::parse(result.output, nullptr, false);
 }

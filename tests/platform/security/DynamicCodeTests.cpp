@@ -3,7 +3,7 @@
 #include "platform/security/ClientHardening.h"
 #include "platform/security/DynamicCode.h"
 #include "platform/security/PeerIdentity.h"
-#include "platform/security/ProcessInspection.h"
+#include "platform/security/ProcessChecks.h"
 
 #include <chrono>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/security/ProcessInspection.h"
+#include "platform/security/ProcessChecks.h"
 
 #include <cerrno>
 #include <charconv>

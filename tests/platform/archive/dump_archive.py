@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Reads a keyed archive with plistlib alone and prints its object graph as JSON.
 
-Usage: inspect_archive.py ARCHIVE_FILE
+Usage: dump_archive.py ARCHIVE_FILE
 
 Checks the layout that the platform's keyed unarchiver relies on ("$archiver", "$version",
 "$top" with "root", "$objects" starting with "$null", class records with "$classname" and
