@@ -54,9 +54,11 @@ message, even when they are not valid JSON, and prints the bytes of the reply.
                            it over the inherited connection
 )";
 
-inline constexpr std::string_view kHealthUsage = R"(usage: agentctl health
+inline constexpr std::string_view kHealthUsage = R"(usage: agentctl health [--repeat N]
 
 Asks the agent whether it is alive: prints its version and the time of the answer.
+With --repeat N, sends N checks over one connection and prints the median round trip
+(median_us=X), for benchmarks.
 )";
 
 inline constexpr std::string_view kTypesUsage = R"(usage: agentctl types

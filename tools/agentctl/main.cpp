@@ -3,6 +3,7 @@
 
 #include "AgentClient.h"
 #include "ExitCode.h"
+#include "HealthRepeat.h"
 #include "RawExchange.h"
 #include "RequestTable.h"
 #include "Usage.h"
@@ -146,8 +147,17 @@ int main(int argc, char** argv) {
     return raw(arguments);
   }
   if (command == "health") {
-    return arguments.empty() ? sendByName({"HealthCheckRequest"}, false)
-                             : usageError("health takes no arguments", kHealthUsage);
+    if (arguments.empty()) {
+      return sendByName({"HealthCheckRequest"}, false);
+    }
+    int count = 0;
+    if (arguments.size() == 2 && arguments[0] == "--repeat") {
+      auto [end, error] = std::from_chars(arguments[1].begin(), arguments[1].end(), count);
+      if (error == std::errc() && end == arguments[1].end() && count > 0 && count <= 1000000) {
+        return repeatHealthChecks(count);
+      }
+    }
+    return usageError("health takes no arguments but --repeat N", kHealthUsage);
   }
   if (command == "types") {
     return types();
