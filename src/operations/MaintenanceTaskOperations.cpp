@@ -1,6 +1,7 @@
 #include "operations/MaintenanceTaskOperations.h"
 
 #include "utilities/Log.h"
+#include "utilities/SpawnSetup.h"
 
 #include <atomic>
 #include <cerrno>
@@ -16,22 +17,6 @@ extern char** environ;
 
 namespace operations {
 namespace {
-
-// posix_spawn's attribute and file-action objects, destroyed on every path.
-struct SpawnSetup {
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  SpawnSetup() {
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-  }
-  ~SpawnSetup() {
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-  }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-};
 
 // The permission repair's child. The pid is signalled only while the child is not yet reaped
 // (under the lock that the reaping takes), so a signal can never reach a process that later
@@ -56,7 +41,7 @@ public:
     }
     argv.push_back(nullptr);
 
-    SpawnSetup setup;
+    utilities::SpawnSetup setup;
     // Descriptors that other code opened without close-on-exec must not reach the tool.
     posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
     sigset_t noSignals, allSignals;

@@ -1,5 +1,6 @@
 #include "utilities/ChildProcess.h"
 
+#include "utilities/SpawnSetup.h"
 #include "utilities/UniqueFd.h"
 
 #include <array>
@@ -31,22 +32,6 @@ std::optional<Pipe> makePipe(std::string* failureReason) {
   }
   return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
-
-// posix_spawn's attribute and file-action objects, destroyed on every path.
-struct SpawnSetup {
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  SpawnSetup() {
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-  }
-  ~SpawnSetup() {
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-  }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-};
 
 bool containsNul(const std::string& text) {
   return text.find('\0') != std::string::npos;
