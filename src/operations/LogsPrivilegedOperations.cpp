@@ -32,7 +32,7 @@ bool LogsPrivilegedOperations::removeDiagnosticsLogs() const {
 }
 
 bool LogsPrivilegedOperations::removeASLLogs() const {
-  if (SystemVersion::current().isAtLeast(kCurrentLoggingVersion)) {
+  if (platform::SystemVersion::current().isAtLeast(kCurrentLoggingVersion)) {
     return removeASLDirectoryContents();
   }
   using utilities::LRLaunchdManager;

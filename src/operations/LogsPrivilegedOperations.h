@@ -1,6 +1,6 @@
 #pragma once
 
-#include "operations/SystemVersion.h"
+#include "platform/foundation/SystemVersion.h"
 #include "utilities/LRTaskRunner.h"
 
 #include <functional>
@@ -20,7 +20,7 @@ public:
   static constexpr const char* kASLManagerLabel = "com.apple.aslmanager";
   static constexpr int64_t kEraseTimeoutSeconds = 2;
   // From this version on the log files are removed without restarting the log services.
-  static constexpr SystemVersion kCurrentLoggingVersion{12, 7, 0};
+  static constexpr platform::SystemVersion kCurrentLoggingVersion{12, 7, 0};
 
   // Receives each failure line, to be written at error level to the agent's log.
   using ErrorLog = std::function<void(std::string_view line)>;

@@ -30,11 +30,11 @@ protected:
   }
   ~LogsPrivilegedOperationsTest() override {
     utilities::LRLaunchdManager::resetEnvironmentForTest();
-    SystemVersion::setProviderForTest(nullptr);
+    platform::SystemVersion::setProviderForTest(nullptr);
   }
 
-  static void runOn(SystemVersion version) {
-    SystemVersion::setProviderForTest([version] { return version; });
+  static void runOn(platform::SystemVersion version) {
+    platform::SystemVersion::setProviderForTest([version] { return version; });
   }
   // Log files, hidden ones and a folder inside the log folder.
   void fillLogFolder() {
@@ -69,7 +69,7 @@ TEST_F(LogsPrivilegedOperationsTest, DiagnosticsEraseFailsOnANonZeroStatusOrAMis
 }
 
 TEST_F(LogsPrivilegedOperationsTest, DefaultSystemTakesTheCurrentBranch) {
-  EXPECT_TRUE(SystemVersion::current().isAtLeast(LogsPrivilegedOperations::kCurrentLoggingVersion));
+  EXPECT_TRUE(platform::SystemVersion::current().isAtLeast(LogsPrivilegedOperations::kCurrentLoggingVersion));
 }
 
 TEST_F(LogsPrivilegedOperationsTest, CurrentSystemEmptiesTheFolderWithoutTouchingServices) {

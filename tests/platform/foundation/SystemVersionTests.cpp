@@ -1,8 +1,8 @@
-#include "operations/SystemVersion.h"
+#include "platform/foundation/SystemVersion.h"
 
 #include <gtest/gtest.h>
 
-namespace operations {
+namespace platform {
 namespace {
 
 TEST(SystemVersion, ComparesPartByPart) {
@@ -24,4 +24,4 @@ TEST(SystemVersion, TheProviderCanBeReplacedAndRestored) {
 }
 
 } // namespace
-} // namespace operations
+} // namespace platform

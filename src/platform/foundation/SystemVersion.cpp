@@ -1,9 +1,9 @@
-#include "operations/SystemVersion.h"
+#include "platform/foundation/SystemVersion.h"
 
 #include <mutex>
 #include <tuple>
 
-namespace operations {
+namespace platform {
 namespace {
 
 struct ProviderSlot {
@@ -42,4 +42,4 @@ void SystemVersion::setProviderForTest(Provider provider) {
   providerSlot().provider = std::move(provider);
 }
 
-} // namespace operations
+} // namespace platform

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-namespace operations {
+namespace platform {
 
 // The version of the operating system, in the three parts that operations compare.
 struct SystemVersion {
@@ -32,4 +32,4 @@ struct SystemVersion {
   static void setProviderForTest(Provider provider);
 };
 
-} // namespace operations
+} // namespace platform
