@@ -1,8 +1,27 @@
 #include "tasks/KLVPrivilegedAccessCronjobTasks.h"
 
-#include "tasks/PrivilegedAccessErrors.h"
+#include "platform/archive/Collections.h"
+#include "utilities/Log.h"
 
 namespace tasks {
+
+namespace {
+
+// A service over the system's tabs folder, made fresh for one task.
+KLVCronjobService makeCronjobService(double externalUtilityExecutionTimeout) {
+  return KLVCronjobService(std::make_shared<KLVFileDataAccessService>(),
+                           std::make_shared<KLVTaskRunnerService>(),
+                           externalUtilityExecutionTimeout);
+}
+
+std::optional<platform::NSError> errorIfSet(platform::NSError error) {
+  if (error.domain().empty()) {
+    return std::nullopt;
+  }
+  return error;
+}
+
+} // namespace
 
 const platform::archive::ObjectClass& KLVPrivilegedAccessCronjobFetcherTask::classObject() {
   static const platform::archive::ObjectClass objectClass(
@@ -12,7 +31,22 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessCronjobFetcherTask::cla
 }
 
 ResultPtr KLVPrivilegedAccessCronjobFetcherTask::perform() {
-  return KLVResultObject::failureResultWithError(taskNotAvailableError(identifier()));
+  return performWithService(makeCronjobService(externalUtilityExecutionTimeout()));
+}
+
+ResultPtr
+KLVPrivilegedAccessCronjobFetcherTask::performWithService(const KLVCronjobService& service) const {
+  platform::NSError error;
+  auto jobs = service.fetchJobsWithError(&error);
+  auto fetchError = errorIfSet(std::move(error));
+  if (!jobs && !fetchError) {
+    return KLVResultObject::emptyResult();
+  }
+  platform::archive::ObjectPtr value;
+  if (jobs) {
+    value = platform::archive::NSArray::make({jobs->begin(), jobs->end()});
+  }
+  return KLVResultObject::resultWithValue(std::move(value), std::move(fetchError));
 }
 
 const platform::archive::ObjectClass& KLVPrivilegedAccessCronjobRemoverTask::classObject() {
@@ -36,7 +70,31 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessCronjobRemoverTask::cla
 }
 
 ResultPtr KLVPrivilegedAccessCronjobRemoverTask::perform() {
-  return KLVResultObject::failureResultWithError(taskNotAvailableError(identifier()));
+  return performWithService(makeCronjobService(externalUtilityExecutionTimeout()));
+}
+
+ResultPtr
+KLVPrivilegedAccessCronjobRemoverTask::performWithService(const KLVCronjobService& service) const {
+  platform::NSError error;
+  auto jobs = service.fetchJobsForUser(userName_, &error);
+  if (!jobs) {
+    return KLVResultObject::resultWithStatus(false, errorIfSet(std::move(error)));
+  }
+
+  bool removed = false;
+  if (jobs->size() == 1) {
+    // Clearing the crontab is right only when its one job is the named one: the crontab may
+    // have changed since the client listed it.
+    const std::string& onlySource = jobs->front()->cronjobRecord().source();
+    if (onlySource != KLVCronjobUtilityOutputParser::trimmedLine(cronjobSource_)) {
+      utilities::log("The only cron job of %@ is not the one to remove", {userName_});
+      return KLVResultObject::resultWithStatus(false, std::nullopt);
+    }
+    removed = service.removeJobsForUser(userName_, &error);
+  } else {
+    removed = service.removeMatchedCronjobWithSource(cronjobSource_, userName_, &error);
+  }
+  return KLVResultObject::resultWithStatus(removed, errorIfSet(std::move(error)));
 }
 
 void KLVPrivilegedAccessCronjobRemoverTask::encodeWithCoder(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tasks/KLVCronjobService.h"
 #include "tasks/KLVTimeoutTask.h"
 
 #include <string>
@@ -11,7 +12,8 @@ inline constexpr const char* kKLVPrivilegedCronjobFetcherTaskIdentifier =
 inline constexpr const char* kKLVPrivilegedCronjobRemoverTaskIdentifier =
     "kKLVPrivilegedCronjobRemoverTaskIdentifier";
 
-// Lists the cron jobs of every user. Not built into this agent yet.
+// Lists the cron jobs of every user: a result whose value is an array of KLVCronjob, with an
+// error when some crontabs could not be read.
 class KLVPrivilegedAccessCronjobFetcherTask final : public KLVTimeoutTask {
 public:
   using KLVTimeoutTask::KLVTimeoutTask;
@@ -20,10 +22,12 @@ public:
 
   std::string identifier() const override { return kKLVPrivilegedCronjobFetcherTaskIdentifier; }
   ResultPtr perform() override;
+  // The work of `perform` on a given service (tests point one at a folder of their own).
+  ResultPtr performWithService(const KLVCronjobService& service) const;
 };
 
-// Removes one cron job line of one user. Archived "cronjobSource" and "userName". Not built
-// into this agent yet.
+// Removes one cron job line of one user. Archived "cronjobSource" and "userName". Always a
+// status result: "failure" when the user has no such job.
 class KLVPrivilegedAccessCronjobRemoverTask final : public KLVTimeoutTask {
 public:
   KLVPrivilegedAccessCronjobRemoverTask(std::string cronjobSource, std::string userName,
@@ -43,6 +47,8 @@ public:
 
   std::string identifier() const override { return kKLVPrivilegedCronjobRemoverTaskIdentifier; }
   ResultPtr perform() override;
+  // The work of `perform` on a given service (tests point one at a folder of their own).
+  ResultPtr performWithService(const KLVCronjobService& service) const;
   void encodeWithCoder(platform::archive::KeyedArchiver& coder) const override;
   bool isEqual(const platform::archive::Object& other) const override;
   size_t hash() const override;

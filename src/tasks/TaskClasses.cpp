@@ -1,6 +1,8 @@
 #include "tasks/TaskClasses.h"
 
 #include "tasks/KLVConfigurationProfile.h"
+#include "tasks/KLVCronjob.h"
+#include "tasks/KLVCronjobRecord.h"
 #include "tasks/KLVPrivilegedAccessCodeSignatureTasks.h"
 #include "tasks/KLVPrivilegedAccessCronjobTasks.h"
 #include "tasks/KLVPrivilegedAccessEmptyDirectoryFetcherTask.h"
@@ -23,6 +25,8 @@ void registerTaskClasses(platform::archive::ClassRegistry& registry) {
            &KLVResultObject::classObject(),
            &KLVPrivilegedURL::classObject(),
            &KLVConfigurationProfile::classObject(),
+           &KLVCronjobRecord::classObject(),
+           &KLVCronjob::classObject(),
            &KLVPrivilegedAccessFileRemoverTask::classObject(),
            &KLVPrivilegedAccessProcessTerminatorTask::classObject(),
            &KLVPrivilegedAccessLaunchAgentRemoverTask::classObject(),
