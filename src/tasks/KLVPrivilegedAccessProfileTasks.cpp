@@ -1,8 +1,21 @@
 #include "tasks/KLVPrivilegedAccessProfileTasks.h"
 
-#include "tasks/PrivilegedAccessErrors.h"
+#include "platform/archive/Collections.h"
+#include "tasks/KLVPathsProvider.h"
+#include "tasks/KLVProfileService.h"
 
 namespace tasks {
+namespace {
+
+// The service as both tasks use it: the running system, the process's temporary folder and a
+// fresh runner, with the task's time limit for every run of the tool.
+KLVProfileService makeProfileService(double externalUtilityExecutionTimeout) {
+  return KLVProfileService(platform::SystemVersion::current(), KLVPathsProvider::defaultProvider(),
+                           std::make_shared<KLVTaskRunnerService>(),
+                           std::make_shared<KLVPlistService>(), externalUtilityExecutionTimeout);
+}
+
+} // namespace
 
 const platform::archive::ObjectClass& KLVPrivilegedAccessProfileFetcherTask::classObject() {
   static const platform::archive::ObjectClass objectClass(
@@ -12,7 +25,14 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessProfileFetcherTask::cla
 }
 
 ResultPtr KLVPrivilegedAccessProfileFetcherTask::perform() {
-  return KLVResultObject::failureResultWithError(taskNotAvailableError(identifier()));
+  platform::NSError error;
+  auto profiles = makeProfileService(externalUtilityExecutionTimeout())
+                      .fetchSystemConfigurationProfiles(&error);
+  if (!profiles) {
+    return KLVResultObject::failureResultWithError(std::move(error));
+  }
+  return KLVResultObject::resultWithValue(
+      platform::archive::NSArray::make({profiles->begin(), profiles->end()}), std::nullopt);
 }
 
 const platform::archive::ObjectClass& KLVPrivilegedAccessProfileRemoverTask::classObject() {
@@ -35,7 +55,10 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessProfileRemoverTask::cla
 }
 
 ResultPtr KLVPrivilegedAccessProfileRemoverTask::perform() {
-  return KLVResultObject::failureResultWithError(taskNotAvailableError(identifier()));
+  platform::NSError error;
+  const bool removed = makeProfileService(externalUtilityExecutionTimeout())
+                           .uninstallConfigurationProfile(*profile_, &error);
+  return KLVResultObject::resultWithStatus(removed, removed ? std::nullopt : std::optional(error));
 }
 
 void KLVPrivilegedAccessProfileRemoverTask::encodeWithCoder(

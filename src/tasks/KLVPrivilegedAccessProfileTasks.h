@@ -12,7 +12,7 @@ inline constexpr const char* kKLVPrivilegedAccessProfileFetcherTaskIdentifier =
 inline constexpr const char* kKLVPrivilegedAccessProfileRemoverTaskIdentifier =
     "kKLVPrivilegedAccessProfileRemoverTaskIdentifier";
 
-// Lists every installed configuration profile. Not built into this agent yet.
+// Lists every installed configuration profile, of the device and of every user.
 class KLVPrivilegedAccessProfileFetcherTask final : public KLVTimeoutTask {
 public:
   using KLVTimeoutTask::KLVTimeoutTask;
@@ -25,7 +25,7 @@ public:
   ResultPtr perform() override;
 };
 
-// Removes one configuration profile, archived under "profile". Not built into this agent yet.
+// Removes one configuration profile, archived under "profile", that a listing reported.
 class KLVPrivilegedAccessProfileRemoverTask final : public KLVTimeoutTask {
 public:
   KLVPrivilegedAccessProfileRemoverTask(std::shared_ptr<KLVConfigurationProfile> profile,

@@ -1,6 +1,9 @@
 #include "tasks/KLVPrivilegedAccessSafariHomepageResetTask.h"
 
-#include "tasks/PrivilegedAccessErrors.h"
+#include "platform/foundation/Workspace.h"
+#include "tasks/KLVPathsProvider.h"
+#include "tasks/KLVProfileService.h"
+#include "tasks/KLVSafariHomepageService.h"
 
 namespace tasks {
 
@@ -24,7 +27,25 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessSafariHomepageResetTask
 }
 
 ResultPtr KLVPrivilegedAccessSafariHomepageResetTask::perform() {
-  return KLVResultObject::failureResultWithError(taskNotAvailableError(identifier()));
+  auto pathsProvider = KLVPathsProvider::providerWithUserName(userName_);
+  if (pathsProvider == nullptr) {
+    return KLVResultObject::failureResultWithError(
+        platform::NSError(kKLVPrivilegedAccessSafariHomepageResetTaskErrorDomain,
+                          kKLVPrivilegedAccessSafariHomepageResetTaskUnknownUser,
+                          {{kKLVEmbeddedUserNameKey, userName_}}));
+  }
+  const auto systemVersion = platform::SystemVersion::current();
+  const double timeout = externalUtilityExecutionTimeout();
+  auto taskRunner = std::make_shared<KLVTaskRunnerService>();
+  auto plistService = std::make_shared<KLVPlistService>();
+  auto profileService = std::make_shared<KLVProfileService>(systemVersion, pathsProvider,
+                                                            taskRunner, plistService, timeout);
+  KLVSafariHomepageService service(KLVBundleIdentifiersProvider(), pathsProvider, systemVersion,
+                                   plistService, profileService, taskRunner,
+                                   platform::Workspace::shared(), timeout);
+  platform::NSError error;
+  const bool reset = service.resetHomepageForUser(userName_, &error);
+  return KLVResultObject::resultWithStatus(reset, reset ? std::nullopt : std::optional(error));
 }
 
 void KLVPrivilegedAccessSafariHomepageResetTask::encodeWithCoder(

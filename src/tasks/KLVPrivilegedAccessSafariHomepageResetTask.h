@@ -9,7 +9,12 @@ namespace tasks {
 inline constexpr const char* kKLVPrivilegedAccessSafariHomepageResetTaskIdentifier =
     "kKLVPrivilegedAccessSafariHomepageResetTaskIdentifier";
 
-// Resets one user's browser home page. Archived "userName". Not built into this agent yet.
+inline constexpr const char* kKLVPrivilegedAccessSafariHomepageResetTaskErrorDomain =
+    "kKLVPrivilegedAccessSafariHomepageResetTaskErrorDomain";
+// The user is unknown or has no home folder; the user information names the user.
+inline constexpr int64_t kKLVPrivilegedAccessSafariHomepageResetTaskUnknownUser = 1;
+
+// Resets one user's browser home page to the default start page. Archived "userName".
 class KLVPrivilegedAccessSafariHomepageResetTask final : public KLVTimeoutTask {
 public:
   KLVPrivilegedAccessSafariHomepageResetTask(std::string userName,

@@ -9,7 +9,6 @@
 #include "tasks/KLVPrivilegedAccessFileHandleTask.h"
 #include "tasks/KLVPrivilegedAccessFileRemoverTask.h"
 #include "tasks/KLVPrivilegedAccessFileSizeTask.h"
-#include "tasks/KLVPrivilegedAccessProfileTasks.h"
 #include "tasks/KLVPrivilegedURL.h"
 #include "tasks/PrivilegedAccessErrors.h"
 #include "utilities/FileFlags.h"
@@ -199,13 +198,6 @@ TEST_F(FileTasks, FileHandlesOpenOnlyRegularFilesInTheirMode) {
   auto missing = KLVPrivilegedAccessFileHandleTask(url("absent"), 2).perform();
   EXPECT_EQ(missing->type(), KLVResultObject::failure);
   EXPECT_FALSE(fs::exists(path("absent")));
-}
-
-TEST(LaterTasks, AnswerThatTheyAreNotAvailableYet) {
-  auto result = KLVPrivilegedAccessProfileFetcherTask(1.0).perform();
-  EXPECT_EQ(result->type(), KLVResultObject::failure);
-  EXPECT_EQ(result->error()->domain(), kKLVPrivilegedAccessErrorDomain);
-  EXPECT_EQ(result->error()->code(), kKLVPrivilegedAccessTaskNotAvailableErrorCode);
 }
 
 TEST(FileTaskURLs, OnlyAbsoluteFileURLsReachTheFileSystem) {
