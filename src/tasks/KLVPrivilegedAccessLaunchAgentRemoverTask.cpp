@@ -1,6 +1,7 @@
 #include "tasks/KLVPrivilegedAccessLaunchAgentRemoverTask.h"
 
-#include "tasks/PrivilegedAccessErrors.h"
+#include "tasks/KLVLaunchdService.h"
+#include "tasks/KLVURLProperties.h"
 
 namespace tasks {
 
@@ -24,7 +25,12 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessLaunchAgentRemoverTask:
 }
 
 ResultPtr KLVPrivilegedAccessLaunchAgentRemoverTask::perform() {
-  return KLVResultObject::failureResultWithError(taskNotAvailableError(identifier()));
+  KLVLaunchdService service(utilities::FileManager::defaultManager(), KLVFileRemoverService(),
+                            std::make_shared<KLVTaskRunnerService>(), timeout_);
+  platform::NSError error;
+  const bool removed = service.removeAgentAtPath(klv_fileSystemPath(url()), &error);
+  return KLVResultObject::resultWithStatus(removed, error.domain().empty() ? std::nullopt
+                                                                           : std::optional(error));
 }
 
 void KLVPrivilegedAccessLaunchAgentRemoverTask::encodeWithCoder(

@@ -8,8 +8,8 @@ inline constexpr const char* kKLVPrivilegedLaunchAgentRemoverTaskIdentifier =
     "kKLVPrivilegedLaunchAgentRemoverTaskIdentifier";
 
 // Unloads a launchd job, removes its helper tool and deletes its property list. Archived "url"
-// and "externalUtilityExecutionTimeout"; a zero timeout does not decode. Its work is not built
-// into this agent yet: perform answers the task family's "not available" error.
+// and "externalUtilityExecutionTimeout"; a zero timeout does not decode. launchctl always gets
+// half a second, whatever the timeout says (see KLVLaunchdService).
 class KLVPrivilegedAccessLaunchAgentRemoverTask final : public KLVURLTask {
 public:
   KLVPrivilegedAccessLaunchAgentRemoverTask(platform::URL url,
