@@ -12,6 +12,7 @@ Talks to the privileged agent (service "com.quillby.Lumora5.Agent").
 Commands:
   send TYPE [JSON]        send one request and print its result
   sequence TYPE [JSON]    send a sequence request and print each element
+  task CLASS [JSON]       send an archived privileged access task and print its result
   raw [OPTIONS] BYTES     send bytes unchanged as one message and print the reply's bytes
   health                  the same as: send HealthCheckRequest
   types                   list the request type names
@@ -41,6 +42,46 @@ inline constexpr std::string_view kSequenceUsage = R"(usage: agentctl sequence T
 
 Sends a sequence request (RepairDiskPermissionsRequest) and prints each element that the agent
 pushes, one JSON value per line, until the agent ends the sequence.
+)";
+
+inline constexpr std::string_view kTaskUsage =
+    R"(usage: agentctl task [--read | --write TEXT] CLASS [JSON]
+       agentctl task --list
+
+Builds the task object of CLASS (its archived class name, e.g.
+KLVPrivilegedAccessFileRemoverTask; --list names them all) from the JSON object given, whose
+keys are the class's archived keys, archives it and sends it in a PrivilegedAccessTaskRequest.
+Prints the result that the agent sends back as one JSON line:
+  {"error":{"code":N,"domain":"...","userInfo":{...}} or null,"type":N,"typeText":"...","value":...}
+Values are rendered as JSON: numbers, texts, arrays and dictionaries as themselves, dates as
+seconds since 2001-01-01, URLs and UUIDs as text, data as Base64, records (a KLVPrivilegedURL,
+a KLVConfigurationProfile, ...) as objects of their archived keys.
+
+Fields:
+  "url", "rootURL"                   a path (taken as given) or a URL ("file:///tmp/x")
+  "externalUtilityExecutionTimeout"  seconds (default 30)
+  "processIdentifier"                32-bit integer
+  "shouldCollectDirectory"           true or false (default false)
+  "maxEnumerationDepth"              integer (default 64)
+  "fileHandleType"                   1 reading, 2 writing, 3 updating
+  "userName", "cronjobSource"        texts
+  "profile"                          an object of KLVConfigurationProfile's keys: "userName",
+                                     "profileName", "profileIdentifier", "profileUUIDText",
+                                     "isUnderAdminPrivilege", "isRemovalDisallowed",
+                                     "installationDate" (seconds since 2001-01-01)
+  "uuid"                             the task's UUID (default a fresh one)
+Values are not checked beyond their JSON type, so that the agent's own checks can be tried
+(a zero timeout or process identifier is sent as given). A key the class does not have is an
+error.
+
+For KLVPrivilegedAccessFileHandleTask, the opened descriptor arrives with the reply:
+  --read         copies the file's contents to standard output
+  --write TEXT   writes TEXT through the descriptor
+With either, the result line goes to standard error so that standard output holds only the
+file's bytes.
+
+Exits 0 for a result of type 0 ("empty") or 1 ("success"), 1 for a failure or mixed result
+or when the agent could not run the task, and 3 when the JSON does not describe a task.
 )";
 
 inline constexpr std::string_view kRawUsage =

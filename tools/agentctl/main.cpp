@@ -6,6 +6,7 @@
 #include "HealthRepeat.h"
 #include "RawExchange.h"
 #include "RequestTable.h"
+#include "TaskCommand.h"
 #include "Usage.h"
 #include "ipc/ErrorDescription.h"
 #include "platform/foundation/JSON.h"
@@ -129,11 +130,9 @@ int main(int argc, char** argv) {
     std::string_view name;
     std::string_view usage;
   };
-  static constexpr Entry kCommands[] = {{"send", kSendUsage},
-                                        {"sequence", kSequenceUsage},
-                                        {"raw", kRawUsage},
-                                        {"health", kHealthUsage},
-                                        {"types", kTypesUsage}};
+  static constexpr Entry kCommands[] = {{"send", kSendUsage},     {"sequence", kSequenceUsage},
+                                        {"task", kTaskUsage},     {"raw", kRawUsage},
+                                        {"health", kHealthUsage}, {"types", kTypesUsage}};
   for (const auto& entry : kCommands) {
     if (entry.name == command && asksForHelp(arguments)) {
       std::cout << entry.usage;
@@ -142,6 +141,9 @@ int main(int argc, char** argv) {
   }
   if (command == "send" || command == "sequence") {
     return sendByName(arguments, command == "sequence");
+  }
+  if (command == "task") {
+    return runTaskCommand(arguments);
   }
   if (command == "raw") {
     return raw(arguments);

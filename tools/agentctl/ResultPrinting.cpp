@@ -1,0 +1,58 @@
+#include "ResultPrinting.h"
+
+#include "ArchiveRendering.h"
+#include "platform/archive/KeyedUnarchiver.h"
+#include "tasks/TaskClasses.h"
+
+#include <stdexcept>
+
+namespace agentctl {
+
+std::optional<DecodedResult> decodeResult(std::span<const uint8_t> archive,
+                                          std::span<const int> descriptors,
+                                          platform::NSError* error) {
+  tasks::registerTaskClasses();
+  platform::archive::UnarchiveOptions options;
+  options.fileDescriptors = descriptors;
+  // The value is decoded with the classes that admitted the result, so admitting every
+  // registered class lets records added to the library later come through unchanged.
+  platform::NSError decodingError;
+  auto object = platform::archive::unarchivedObjectOfClasses(
+      {&tasks::KLVResultObject::classObject(), &platform::archive::ObjectClass::NSObject()},
+      archive, &decodingError, options);
+  auto result = std::dynamic_pointer_cast<tasks::KLVResultObject>(object);
+  if (result == nullptr) {
+    if (decodingError.domain().empty()) {
+      decodingError = platform::NSError(
+          platform::NSCocoaErrorDomain, platform::NSCoderReadCorruptError,
+          {{platform::NSDebugDescriptionErrorKey, "the reply holds no valid KLVResultObject"}});
+    }
+    platform::setError(error, decodingError);
+    return std::nullopt;
+  }
+
+  std::string fault;
+  auto rendering = ArchiveRendering::read(archive, fault);
+  if (!rendering) {
+    platform::setError(error, platform::NSError(platform::NSCocoaErrorDomain,
+                                                platform::NSCoderReadCorruptError,
+                                                {{platform::NSDebugDescriptionErrorKey, fault}}));
+    return std::nullopt;
+  }
+  platform::json::Value json = platform::json::Value::object();
+  json["type"] = result->type();
+  json["typeText"] = result->klv_typeText();
+  try {
+    json["value"] = rendering->rootMember("value");
+    json["error"] = rendering->rootMember("error");
+  } catch (const std::runtime_error& tooLarge) {
+    platform::setError(
+        error,
+        platform::NSError(platform::NSCocoaErrorDomain, platform::NSCoderReadCorruptError,
+                          {{platform::NSDebugDescriptionErrorKey, std::string(tooLarge.what())}}));
+    return std::nullopt;
+  }
+  return DecodedResult{std::move(result), std::move(json)};
+}
+
+} // namespace agentctl
