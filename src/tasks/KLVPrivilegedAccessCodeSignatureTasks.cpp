@@ -1,8 +1,20 @@
 #include "tasks/KLVPrivilegedAccessCodeSignatureTasks.h"
 
-#include "tasks/PrivilegedAccessErrors.h"
+#include "platform/archive/Values.h"
+#include "tasks/KLVSignatureAccessService.h"
 
 namespace tasks {
+namespace {
+
+// Type 1 with the identifier, 2 with the error, 0 when the file has no such identifier.
+ResultPtr identifierResult(const std::optional<std::string>& identifier,
+                           const platform::NSError& error) {
+  return KLVResultObject::resultWithValue(
+      identifier ? platform::archive::NSString::make(*identifier) : nullptr,
+      error.domain().empty() ? std::nullopt : std::optional(error));
+}
+
+} // namespace
 
 const platform::archive::ObjectClass& KLVPrivilegedAccessTeamIdentifierTask::classObject() {
   static const platform::archive::ObjectClass objectClass(
@@ -12,7 +24,10 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessTeamIdentifierTask::cla
 }
 
 ResultPtr KLVPrivilegedAccessTeamIdentifierTask::perform() {
-  return KLVResultObject::failureResultWithError(taskNotAvailableError(identifier()));
+  platform::NSError error;
+  auto teamIdentifier = KLVSignatureAccessService().fetchTeamIdentifierForURL(
+      url(), shouldCheckValidityStatus_, &error);
+  return identifierResult(teamIdentifier, error);
 }
 
 const platform::archive::ObjectClass& KLVPrivilegedAccessBundleIdentifierTask::classObject() {
@@ -23,7 +38,9 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessBundleIdentifierTask::c
 }
 
 ResultPtr KLVPrivilegedAccessBundleIdentifierTask::perform() {
-  return KLVResultObject::failureResultWithError(taskNotAvailableError(identifier()));
+  platform::NSError error;
+  auto bundleIdentifier = KLVSignatureAccessService().fetchBundleIdentifierForURL(url(), &error);
+  return identifierResult(bundleIdentifier, error);
 }
 
 } // namespace tasks

@@ -10,7 +10,7 @@ inline constexpr const char* kKLVPrivilegedAccessBundleIdentifierTaskIdentifier 
     "kKLVPrivilegedAccessBundleIdentifierTaskIdentifier";
 
 // Reads the team identifier of the code at a URL. Only "url" is archived: the validity flag is
-// set by the initializer and a decoded task holds false. Not built into this agent yet.
+// set by the initializer and a decoded task holds false.
 class KLVPrivilegedAccessTeamIdentifierTask final : public KLVURLTask {
 public:
   KLVPrivilegedAccessTeamIdentifierTask(platform::URL url, bool shouldCheckValidityStatus)
@@ -31,7 +31,7 @@ private:
   bool shouldCheckValidityStatus_ = false;
 };
 
-// Reads the bundle identifier of the code at a URL. Not built into this agent yet.
+// Reads the bundle (signing) identifier of the code at a URL.
 class KLVPrivilegedAccessBundleIdentifierTask final : public KLVURLTask {
 public:
   using KLVURLTask::KLVURLTask;
