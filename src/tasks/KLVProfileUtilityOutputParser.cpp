@@ -136,6 +136,11 @@ KLVProfileUtilityOutputParser::parseConfigurationProfilesFromOutput(std::string_
     fields.isUnderAdminPrivilege = groupName.starts_with(kComputerLevelGroupPrefix);
     fields.userName =
         fields.isUnderAdminPrivilege ? "root" : bracketedNumber_->replacingMatches(groupName, "");
+    // A group named only by a number ("[3]") names no user; its record could not be decoded
+    // by the client and would spoil the whole listing.
+    if (fields.userName.empty()) {
+      continue;
+    }
     fields.profileName = std::move(*name);
     fields.profileIdentifier = std::move(*identifier);
     fields.profileUUIDText = std::move(*uuidText);

@@ -19,7 +19,8 @@ public:
   KLVProfileUtilityOutputParser();
 
   // One profile per group that names itself completely; groups missing "name",
-  // "profileIdentifier", "profileUUID" (each non-empty) or "removalDisallowed" are dropped.
+  // "profileIdentifier", "profileUUID" (each non-empty) or "removalDisallowed" are dropped, and
+  // so are groups whose name is nothing but bracketed numbers.
   // The order of the profiles is not meaningful.
   std::vector<std::shared_ptr<KLVConfigurationProfile>>
   parseConfigurationProfilesFromOutput(std::string_view output) const;

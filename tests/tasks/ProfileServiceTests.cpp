@@ -119,7 +119,11 @@ TEST(ProfileListingParser, LaterLinesReplaceAndEveryKeyAttributeIsRequired) {
                         "erin[1] attribute: name: \n"
                         "erin[1] attribute: profileIdentifier: com.example.e\n"
                         "erin[1] attribute: profileUUID: U-3\n"
-                        "erin[1] attribute: removalDisallowed: FALSE\n");
+                        "erin[1] attribute: removalDisallowed: FALSE\n"
+                        "[7] attribute: name: Nobody's\n"
+                        "[7] attribute: profileIdentifier: com.example.n\n"
+                        "[7] attribute: profileUUID: U-4\n"
+                        "[7] attribute: removalDisallowed: FALSE\n");
   ASSERT_EQ(profiles.size(), 1u);
   const auto& carol = profiles.at("com.example.c");
   EXPECT_EQ(carol.profileName, "New");
