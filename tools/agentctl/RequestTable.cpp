@@ -23,6 +23,16 @@ using namespace std::chrono_literals;
 constexpr auto kSimpleRequestLimit = 30s;
 constexpr auto kSequenceLimit = std::chrono::milliseconds(std::chrono::hours(1));
 
+bool isTimedOut(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const WaitTimedOut&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 constexpr std::string_view withoutModule(std::string_view reflectingName) {
   return reflectingName.substr(reflectingName.rfind('.') + 1);
 }
@@ -39,7 +49,7 @@ template <class Q> std::optional<Q> decodeBody(const platform::json::Value& body
 
 template <class Q>
 int sendSimple(ipc::ConnectableClient& client, const StartDiagnosis& diagnosis,
-               const platform::json::Value& body) {
+               const platform::json::Value& body, const SendOptions&) {
   using Reply = ipc::Result<typename Q::ResponseType, api::PrivilegedOperationError>;
   auto request = decodeBody<Q>(body);
   if (!request) {
@@ -64,17 +74,25 @@ int sendSimple(ipc::ConnectableClient& client, const StartDiagnosis& diagnosis,
 
 template <class Q>
 int sendSequence(ipc::ConnectableClient& client, const StartDiagnosis& diagnosis,
-                 const platform::json::Value& body) {
+                 const platform::json::Value& body, const SendOptions& options) {
   using Element = typename Q::ResponseType;
   auto request = decodeBody<Q>(body);
   if (!request) {
     return kBadJSON;
   }
-  auto outcome = await<Element>(
-      client.sendSequence<Q, Element>(*request), kSequenceLimit, [](const Element& element) {
-        std::cout << platform::json::write(platform::json::encode(element)) << std::endl;
-      });
+  // Waiting runs out at the cancel time; ending the wait cancels the subscription, and with it
+  // the sequence on the agent (the cancel message is written before the wait returns).
+  auto outcome =
+      await<Element>(client.sendSequence<Q, Element>(*request),
+                     options.cancelAfter.value_or(kSequenceLimit), [](const Element& element) {
+                       std::cout << platform::json::write(platform::json::encode(element))
+                                 << std::endl;
+                     });
   if (outcome.error) {
+    if (options.cancelAfter && isTimedOut(outcome.error)) {
+      std::cerr << "agentctl: cancelled the sequence\n";
+      return kSucceeded;
+    }
     return reportFailure(outcome.error, diagnosis);
   }
   return kSucceeded;

@@ -38,10 +38,14 @@ object with "success" (the response) or "failure" (code, domain and description)
 success and 1 for failure.
 )";
 
-inline constexpr std::string_view kSequenceUsage = R"(usage: agentctl sequence TYPE [JSON]
+inline constexpr std::string_view kSequenceUsage =
+    R"(usage: agentctl sequence [--cancel-after SECONDS] TYPE [JSON]
 
 Sends a sequence request (RepairDiskPermissionsRequest) and prints each element that the agent
 pushes, one JSON value per line, until the agent ends the sequence.
+
+  --cancel-after SECONDS   cancel the sequence on the agent if it has not ended by then, and
+                           exit 0 (the agent stops the sequence's work)
 )";
 
 inline constexpr std::string_view kTaskUsage =

@@ -13,6 +13,7 @@
 #include "platform/security/ClientHardening.h"
 
 #include <charconv>
+#include <chrono>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -39,8 +40,18 @@ bool asksForHelp(const Arguments& arguments) {
   return false;
 }
 
-int sendByName(const Arguments& arguments, bool sequence) {
+int sendByName(Arguments arguments, bool sequence) {
   const std::string_view usage = sequence ? kSequenceUsage : kSendUsage;
+  SendOptions options;
+  if (sequence && arguments.size() >= 2 && arguments[0] == "--cancel-after") {
+    double seconds = 0;
+    auto [end, error] = std::from_chars(arguments[1].begin(), arguments[1].end(), seconds);
+    if (error != std::errc() || end != arguments[1].end() || !(seconds > 0) || seconds > 86400) {
+      return usageError("--cancel-after needs a number of seconds", usage);
+    }
+    options.cancelAfter = std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+    arguments.erase(arguments.begin(), arguments.begin() + 2);
+  }
   if (arguments.empty() || arguments.size() > 2) {
     return usageError("expected TYPE and at most one JSON argument", usage);
   }
@@ -68,7 +79,7 @@ int sendByName(const Arguments& arguments, bool sequence) {
   }
   auto diagnosis = std::make_shared<StartDiagnosis>();
   auto client = makeAgentClient(diagnosis);
-  return command->run(*client, *diagnosis, body);
+  return command->run(*client, *diagnosis, body, options);
 }
 
 int raw(const Arguments& arguments) {
