@@ -1,0 +1,252 @@
+#!/usr/bin/env bash
+# Archived privileged access tasks through `agentctl task` against the running agent: file
+# removal, process termination, file size, tree enumeration, empty-directory search and the
+# file handle whose descriptor travels with the reply. Runs inside scripts/sandbox.
+set -uo pipefail
+source "$(dirname "$0")/../lib.sh"
+
+known_failures=0
+# A check that fails today because of a known fault in the agent: reported, not counted, so
+# that the suite stays green until the fault is fixed (then it says so).
+known_failure() {
+  local name=$1
+  shift
+  if "$@"; then
+    echo "FIXED $name (a known failure passes now: make it a check)"
+  else
+    known_failures=$((known_failures + 1))
+    echo "KNOWN $name"
+  fi
+}
+
+task() { run agentctl task "$@"; }
+# The result line's field NAME (a JSON value), read with python3.
+field() {
+  python3 -c 'import json, sys; v = json.loads(sys.argv[1]); exec("for k in sys.argv[2].split(\".\"): v = v[k] if not k.isdigit() else v[int(k)]"); print(json.dumps(v, sort_keys=True, ensure_ascii=False))' "$out" "$1"
+}
+is_result() { # TYPE TYPETEXT
+  [[ $(field type) == "$1" && $(field typeText) == "\"$2\"" ]]
+}
+
+# A folder whose file system honours the immutable flag (see files.sh).
+immutable_capable_dir() {
+  local dir=/run/immutable
+  mkdir -p "$dir"
+  touch "$dir/probe"
+  if chattr +i "$dir/probe" 2>/dev/null; then
+    chattr -i "$dir/probe"
+    rm -f "$dir/probe"
+  else
+    rm -f "$dir/probe"
+    truncate -s 16M /run/immutable.img
+    mkfs.ext4 -q -F /run/immutable.img
+    mount -o loop /run/immutable.img "$dir"
+  fi
+  echo "$dir"
+}
+
+# --- The request itself ---
+run agentctl send PrivilegedAccessTaskRequest '{"taskData":""}'
+check "empty task data fails with the unarchiver's Cocoa error 4864" \
+  eval '[ "$status" -eq 1 ] && contains "$out" "\"code\":4864" && contains "$out" NSCocoaErrorDomain'
+task KLVPrivilegedAccessProcessTerminatorTask '{"processIdentifier":0}'
+check "a terminator task with process identifier 0 does not decode" \
+  eval '[ "$status" -eq 1 ] && contains "$out" CouldNotUnarchiveTaskError'
+task KLVPrivilegedAccessCronjobFetcherTask '{"externalUtilityExecutionTimeout":0}'
+check "a task with a zero timeout does not decode" \
+  eval '[ "$status" -eq 1 ] && contains "$out" CouldNotUnarchiveTaskError'
+task KLVPrivilegedAccessEnumeratorTask '{"rootURL":"/run","maxEnumerationDepth":0}'
+check "an enumerator task with depth 0 does not decode" \
+  eval '[ "$status" -eq 1 ] && contains "$out" CouldNotUnarchiveTaskError'
+task KLVPrivilegedAccessFileSizeTask '{"url":"/run","depth":1}'
+check "agentctl refuses a key that the class does not have (exit 3)" \
+  eval '[ "$status" -eq 3 ] && contains "$err" depth'
+task KLVPrivilegedAccessTask '{}'
+check "agentctl refuses the abstract base and unknown classes (exit 3)" [ "$status" -eq 3 ]
+
+# --- File removal ---
+mkdir -p /run/rm/parent/only
+echo x >/run/rm/parent/only/file
+task KLVPrivilegedAccessFileRemoverTask '{"url":"/run/rm/parent/only/file"}'
+check "removal: a file is removed, with the status value \"success\" (exit 0)" \
+  eval '[ "$status" -eq 0 ] && is_result 1 success && [ "$(field value)" == "\"success\"" ] &&
+        [ "$(field error)" == null ] && [ ! -e /run/rm/parent/only/file ]'
+check "removal: its emptied folder goes too, the grandparent stays" \
+  eval '[ ! -e /run/rm/parent/only ] && [ -d /run/rm/parent ]'
+
+mkdir -p /run/rm/finder
+touch /run/rm/finder/.DS_Store /run/rm/finder/file
+task KLVPrivilegedAccessFileRemoverTask '{"url":"file:///run/rm/finder/file"}'
+check "removal: a folder still holding .DS_Store stays" \
+  eval '[ "$status" -eq 0 ] && [ ! -e /run/rm/finder/file ] && [ -e /run/rm/finder/.DS_Store ]'
+
+task KLVPrivilegedAccessFileRemoverTask '{"url":"/run/rm/missing"}'
+check "removal: a missing path is a mixed result: value \"failure\" with error 3 (exit 1)" \
+  eval '[ "$status" -eq 1 ] && is_result 3 mixed && [ "$(field value)" == "\"failure\"" ] &&
+        [ "$(field error.domain)" == "\"kKLVFileRemoverErrorDomain\"" ] && [ "$(field error.code)" == 3 ]'
+check "removal: ... naming the item, over the file error 4" \
+  eval '[ "$(field error.userInfo.NSURL)" == "\"file:///run/rm/missing\"" ] &&
+        [ "$(field error.userInfo.NSUnderlyingError.code)" == 4 ]'
+
+locked=$(immutable_capable_dir)
+mkdir -p "$locked/dir"
+echo locked >"$locked/dir/locked"
+echo sibling >"$locked/dir/sibling"
+chattr +i "$locked/dir/locked" "$locked/dir/sibling"
+check "removal: the test files are immutable before the task" \
+  eval 'lsattr "$locked/dir/locked" "$locked/dir/sibling" | grep -c "^[^ ]*i" | grep -qx 2'
+task KLVPrivilegedAccessFileRemoverTask "{\"url\":\"$locked/dir/locked\"}"
+check "removal: an immutable file is removed" \
+  eval '[ "$status" -eq 0 ] && is_result 1 success && [ ! -e "$locked/dir/locked" ]'
+check "removal: unlocking the parent tree clears a sibling's flag too, and keeps the sibling" \
+  eval '[ -e "$locked/dir/sibling" ] && ! lsattr "$locked/dir/sibling" | grep -q "^[^ ]*i"'
+
+# A relative URL names no file. The agent refuses to act, but its error carries an NSURL made
+# from the empty path, which no secure unarchiver (its own included) accepts: the client gets a
+# result it cannot decode instead of the error.
+echo keep >/run/rm/relative
+task KLVPrivilegedAccessFileRemoverTask '{"url":"rm/relative"}'
+check "removal: a relative URL removes nothing" [ -e /run/rm/relative ]
+known_failure "removal: a relative URL is answered with a decodable failure result" \
+  eval '[ "$status" -eq 1 ] && is_result 3 mixed'
+
+# --- Process termination ---
+# A group of three: a shell and its two sleeping children (started outside this shell's jobs).
+(setsid sh -c 'sleep 1000 & sleep 1000' &)
+for _ in $(seq 1 300); do
+  leader=$(pgrep -f '^sh -c sleep 1000 & sleep 1000$' | head -n 1)
+  [[ -n $leader ]] && (($(pgrep -g "$leader" | wc -l) == 3)) && break
+  sleep 0.01
+done
+member=$(pgrep -g "$leader" -x sleep | head -n 1)
+task KLVPrivilegedAccessProcessTerminatorTask "{\"processIdentifier\":$member}"
+check "termination: a member of a group is terminated with success" \
+  eval '[ "$status" -eq 0 ] && is_result 1 success && [ "$(field value)" == "\"success\"" ]'
+for _ in $(seq 1 300); do
+  [[ -z $(pgrep -g "$leader") ]] && break
+  sleep 0.01
+done
+check "termination: ... and with it every process of its group" [ -z "$(pgrep -g "$leader")" ]
+
+unused=99999
+while kill -0 $unused 2>/dev/null; do unused=$((unused + 1)); done
+task KLVPrivilegedAccessProcessTerminatorTask "{\"processIdentifier\":$unused}"
+check "termination: a process that does not exist fails with code 7 over ESRCH" \
+  eval '[ "$status" -eq 1 ] && is_result 3 mixed &&
+        [ "$(field error.domain)" == "\"ProcessManagementServiceErrorDomain\"" ] &&
+        [ "$(field error.code)" == 7 ] && [ "$(field error.userInfo.NSUnderlyingError.code)" == 3 ] &&
+        [ "$(field error.userInfo.kKLVEmbeddedProcessIdentifierKey)" == $unused ]'
+
+# The sandbox is its own PID namespace: PID 1 here is the sandbox's shell, not the host's init.
+task KLVPrivilegedAccessProcessTerminatorTask '{"processIdentifier":1}'
+check "termination: the group of process 1 is refused (EPERM) and survives" \
+  eval '[ "$status" -eq 1 ] && [ "$(field error.code)" == 7 ] &&
+        [ "$(field error.userInfo.NSUnderlyingError.code)" == 1 ] && kill -0 1'
+agent_pid=$(pgrep -f "^$agent\$" | head -n 1)
+task KLVPrivilegedAccessProcessTerminatorTask "{\"processIdentifier\":$agent_pid}"
+check "termination: the agent's own group is refused and the agent keeps serving" \
+  eval '[ "$status" -eq 1 ] && [ "$(field error.userInfo.NSUnderlyingError.code)" == 1 ] &&
+        agentctl health >/dev/null'
+task KLVPrivilegedAccessProcessTerminatorTask '{"processIdentifier":-1}'
+check "termination: process identifier -1 (every process) signals nothing" \
+  eval '[ "$status" -eq 1 ] && [ "$(field error.code)" == 7 ] && agentctl health >/dev/null'
+
+# --- File size ---
+mkdir -m 0700 -p /run/private
+head -c 12345 /dev/urandom >/run/private/data
+chmod 0600 /run/private/data
+task KLVPrivilegedAccessFileSizeTask '{"url":"/run/private/data"}'
+check "size: a root-only file measures its length" \
+  eval '[ "$status" -eq 0 ] && is_result 1 success && [ "$(field value)" == 12345 ]'
+: >/run/private/empty
+task KLVPrivilegedAccessFileSizeTask '{"url":"/run/private/empty"}'
+check "size: an empty file measures 0, a success" \
+  eval '[ "$status" -eq 0 ] && is_result 1 success && [ "$(field value)" == 0 ]'
+task KLVPrivilegedAccessFileSizeTask '{"url":"/run/private"}'
+check "size: a folder fails with code 201, naming its type" \
+  eval '[ "$status" -eq 1 ] && is_result 2 failure && [ "$(field error.code)" == 201 ] &&
+        [ "$(field error.userInfo.NSDebugDescription)" == "\"Invalid file type (NSFileTypeDirectory) for size reading\"" ]'
+task KLVPrivilegedAccessFileSizeTask '{"url":"/run/private/missing"}'
+check "size: a missing file fails with a FileSizeAccessErrorDomain error" \
+  eval '[ "$status" -eq 1 ] && is_result 2 failure && [ "$(field error.domain)" == "\"FileSizeAccessErrorDomain\"" ]'
+
+# --- Enumeration ---
+tree=/run/tree
+mkdir -p $tree/a/b/c $tree/empty
+touch $tree/top $tree/a/one $tree/a/b/two $tree/a/b/c/three $tree/.DS_Store $tree/a/.DS_Store
+printf '\xcf\xfa\xed\xfe rest of a Mach-O header' >$tree/a/tool
+chmod 0755 $tree/a/tool
+ln -s /run/tree/top $tree/link
+origins() { python3 -c 'import json, sys; print(" ".join(sorted(r["originPath"] for r in json.loads(sys.argv[1])["value"])))' "$out"; }
+record() { # PATH: the record of PATH as sorted JSON
+  python3 -c 'import json, sys; print(json.dumps([r for r in json.loads(sys.argv[1])["value"] if r["originPath"] == sys.argv[2]][0], sort_keys=True))' "$out" "$1"
+}
+
+task KLVPrivilegedAccessEnumeratorTask "{\"rootURL\":\"$tree\",\"shouldCollectDirectory\":true}"
+check "enumeration: every file and folder, without .DS_Store or symbolic links" \
+  eval '[ "$status" -eq 0 ] && is_result 1 success &&
+        [ "$(origins)" == "$tree/a $tree/a/b $tree/a/b/c $tree/a/b/c/three $tree/a/b/two $tree/a/one $tree/a/tool $tree/empty $tree/top" ]'
+check "enumeration: records carry their flags: a Mach-O executable" \
+  [ "$(record $tree/a/tool)" == "{\"canonicalStandartizedPath\": \"$tree/a/tool\", \"isDirectory\": false, \"isExecutable\": true, \"isMachOBinary\": true, \"originPath\": \"$tree/a/tool\"}" ]
+check "enumeration: ... and a folder" \
+  [ "$(record $tree/a/b)" == "{\"canonicalStandartizedPath\": \"$tree/a/b\", \"isDirectory\": true, \"isExecutable\": true, \"isMachOBinary\": false, \"originPath\": \"$tree/a/b\"}" ]
+task KLVPrivilegedAccessEnumeratorTask "{\"rootURL\":\"$tree\",\"maxEnumerationDepth\":1}"
+check "enumeration: files only, down to the children of the root's folders at depth 1" \
+  eval '[ "$(origins)" == "$tree/a/one $tree/a/tool $tree/top" ]'
+task KLVPrivilegedAccessEnumeratorTask "{\"rootURL\":\"$tree/top\"}"
+check "enumeration: a file as the root gives exactly its record" \
+  eval '[ "$status" -eq 0 ] && [ "$(origins)" == "$tree/top" ]'
+
+# --- Empty directories ---
+mkdir -p /run/dirs/finder /run/dirs/hidden /run/dirs/empty
+touch /run/dirs/finder/.DS_Store /run/dirs/hidden/.profile
+task KLVPrivilegedAccessEmptyDirectoryFetcherTask '{"url":"/run/dirs/finder"}'
+check "empty: a folder holding only .DS_Store is empty (false)" \
+  eval '[ "$status" -eq 0 ] && is_result 1 success && [ "$(field value)" == false ]'
+task KLVPrivilegedAccessEmptyDirectoryFetcherTask '{"url":"/run/dirs/empty"}'
+check "empty: an empty folder is empty (false)" [ "$(field value)" == false ]
+task KLVPrivilegedAccessEmptyDirectoryFetcherTask '{"url":"/run/dirs/hidden"}'
+check "empty: a folder holding one hidden file is not (true)" [ "$(field value)" == true ]
+task KLVPrivilegedAccessEmptyDirectoryFetcherTask '{"url":"/run/dirs/missing"}'
+check "empty: a missing folder answers true with error 10002 (mixed)" \
+  eval '[ "$status" -eq 1 ] && is_result 3 mixed && [ "$(field value)" == true ] &&
+        [ "$(field error.code)" == 10002 ] &&
+        [ "$(field error.domain)" == "\"kKLVFastDirectoryEnumeratorErrorDomain \"" ]'
+
+# --- File handles ---
+head -c 300000 /dev/urandom >/run/private/secret
+chmod 0600 /run/private/secret
+status=0
+agentctl task --read KLVPrivilegedAccessFileHandleTask '{"url":"/run/private/secret","fileHandleType":1}' \
+  >/run/secret.read 2>/run/e2e.err || status=$?
+out="(the bytes read are in /run/secret.read)"
+err=$(cat /run/e2e.err)
+check "handle: reading a root-only file through the received descriptor gives its bytes" \
+  eval '[ "$status" -eq 0 ] && cmp -s /run/secret.read /run/private/secret'
+check "handle: the result line goes to standard error, naming the descriptor" \
+  contains "$err" '"typeText":"success","value":{"NS.descriptorIndex":0}'
+
+printf 'original text\n' >/run/private/note
+chmod 0600 /run/private/note
+run agentctl task --write "NEW" KLVPrivilegedAccessFileHandleTask '{"url":"/run/private/note","fileHandleType":2}'
+check "handle: writing starts at the beginning and does not truncate" \
+  eval '[ "$status" -eq 0 ] && [ "$(cat /run/private/note)" == "NEWginal text" ]'
+run agentctl task --read KLVPrivilegedAccessFileHandleTask '{"url":"/run/private/note","fileHandleType":3}'
+check "handle: an updating handle reads too" eval '[ "$status" -eq 0 ] && [ "$out" == "NEWginal text" ]'
+
+task KLVPrivilegedAccessFileHandleTask '{"url":"/run/private/absent","fileHandleType":2}'
+check "handle: writing does not create a missing file: the open error (Cocoa 4)" \
+  eval '[ "$status" -eq 1 ] && is_result 2 failure && [ "$(field error.code)" == 4 ] && [ ! -e /run/private/absent ]'
+for type in 0 4; do
+  task KLVPrivilegedAccessFileHandleTask "{\"url\":\"/run/private/note\",\"fileHandleType\":$type}"
+  check "handle: type $type fails with 100502, naming the URL" \
+    eval '[ "$status" -eq 1 ] && is_result 2 failure && [ "$(field error.code)" == 100502 ] &&
+          [ "$(field error.domain)" == "\"kKLVPrivilegedAccessErrorDomain\"" ] &&
+          [ "$(field error.userInfo.NSURL)" == "\"file:///run/private/note\"" ]'
+done
+run agentctl task --read KLVPrivilegedAccessFileSizeTask '{"url":"/run/private/note"}'
+check "handle: --read on a result without a file handle exits 1" \
+  eval '[ "$status" -eq 1 ] && contains "$err" "no file handle"'
+
+echo "$known_failures known failure(s)"
+finish
