@@ -7,6 +7,7 @@
 #include "platform/foundation/URL.h"
 #include "tasks/KLVConfigurationProfile.h"
 #include "tasks/KLVProfileUtilityOutputParser.h"
+#include "tasks/TaskClasses.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +15,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const tasks::KLVProfileUtilityOutputParser parser;
+  static const bool registered = [] {
+    tasks::registerTaskClasses();
+    return true;
+  }();
+  (void)registered;
   const std::string_view listing(reinterpret_cast<const char*>(data), size);
   auto profiles = parser.parseConfigurationProfilesFromOutput(listing);
 

@@ -107,7 +107,9 @@ KLVProfileUtilityOutputParser::parseConfigurationProfilesFromOutput(std::string_
     }
     const std::string_view line = output.substr(lineStart, lineEnd - lineStart);
     lineStart = lineEnd + 1;
-    if (isBlank(line)) {
+    // A NUL byte cannot travel in an archived text (it would end it early), so a line that
+    // holds one is not taken at all.
+    if (isBlank(line) || line.find('\0') != std::string_view::npos) {
       continue;
     }
     auto match = attributeLine_->firstMatch(line);

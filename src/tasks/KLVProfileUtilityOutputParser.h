@@ -20,7 +20,8 @@ public:
 
   // One profile per group that names itself completely; groups missing "name",
   // "profileIdentifier", "profileUUID" (each non-empty) or "removalDisallowed" are dropped, and
-  // so are groups whose name is nothing but bracketed numbers.
+  // so are groups whose name is nothing but bracketed numbers. Lines holding a NUL byte are
+  // skipped.
   // The order of the profiles is not meaningful.
   std::vector<std::shared_ptr<KLVConfigurationProfile>>
   parseConfigurationProfilesFromOutput(std::string_view output) const;

@@ -19,6 +19,7 @@ using profile_test::exited;
 using profile_test::FakeTaskRunner;
 using profile_test::ToolRun;
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 namespace {
 
@@ -324,4 +325,28 @@ TEST(PathsProvider, ResolvesKnownUsersAndRefusesUnfitNames) {
   KLVPathsProvider::setProcessTemporaryDirectoryForTest("/var//tmp/./x/..");
   EXPECT_EQ(KLVPathsProvider::defaultProvider()->temporaryDirectoryURL().path(), "/var/tmp");
   KLVPathsProvider::setProcessTemporaryDirectoryForTest(std::nullopt);
+}
+
+TEST(ProfileListingParser, ParsedProfilesArchiveAndDecodeAsTheyWere) {
+  registerTaskClasses();
+  // A NUL byte would cut the archived text short: its line does not count.
+  const std::string withNUL = std::string(kListing) +
+                              "alice[2] attribute: profileUUID: 0A1B2C3D\0-4E5F\n"s +
+                              "zed[9] attribute: name: Z\0\nzed[9] attribute: profileUUID: U\n"
+                              "zed[9] attribute: profileIdentifier: z\n"
+                              "zed[9] attribute: removalDisallowed: FALSE\n"s;
+  auto profiles = KLVProfileUtilityOutputParser().parseConfigurationProfilesFromOutput(withNUL);
+  ASSERT_EQ(profiles.size(), 2u);
+  auto bytes =
+      tasks_test::archive(platform::archive::NSArray::make({profiles.begin(), profiles.end()}));
+  platform::NSError error;
+  auto copy = std::dynamic_pointer_cast<platform::archive::NSArray>(
+      platform::archive::unarchivedObjectOfClasses(
+          {&platform::archive::NSArray::classObject(), &KLVConfigurationProfile::classObject()},
+          bytes, &error));
+  ASSERT_NE(copy, nullptr) << error.description();
+  ASSERT_EQ(copy->count(), profiles.size());
+  for (size_t index = 0; index < profiles.size(); ++index) {
+    EXPECT_TRUE(copy->objects()[index]->isEqual(*profiles[index]));
+  }
 }
