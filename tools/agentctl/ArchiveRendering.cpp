@@ -17,8 +17,9 @@ using Type = BinaryPropertyList::Type;
 
 namespace {
 
-// Deep enough for any task result; the node budget keeps shared sub-graphs from expanding
-// into exponential output.
+// Objects nested in objects (property-list containers inside one object do not count: their
+// nesting is bounded when the bytes are read). Deep enough for any task result; the node
+// budget keeps shared sub-graphs from expanding into exponential output.
 constexpr size_t kMaxDepth = 64;
 constexpr size_t kMaxNodes = 1'000'000;
 
@@ -91,7 +92,7 @@ Value ArchiveRendering::State::renderNode(const Node& node, size_t depth) const 
   case Type::array: {
     Value array = Value::array();
     for (size_t index = 0; index < node.arraySize(); ++index) {
-      array.push_back(renderNode(node.arrayItem(index), depth + 1));
+      array.push_back(renderNode(node.arrayItem(index), depth));
     }
     return array;
   }
@@ -99,7 +100,7 @@ Value ArchiveRendering::State::renderNode(const Node& node, size_t depth) const 
     Value object = Value::object();
     for (size_t index = 0; index < node.dictionarySize(); ++index) {
       auto key = node.dictionaryKey(index).stringValue().value_or(std::string_view());
-      object[std::string(key)] = renderNode(node.dictionaryValue(index), depth + 1);
+      object[std::string(key)] = renderNode(node.dictionaryValue(index), depth);
     }
     return object;
   }
@@ -112,7 +113,7 @@ Value ArchiveRendering::State::renderMembers(const Node& object, size_t depth) c
   for (size_t index = 0; index < object.dictionarySize(); ++index) {
     auto key = object.dictionaryKey(index).stringValue().value_or(std::string_view());
     if (key != "$class") {
-      members[std::string(key)] = renderNode(object.dictionaryValue(index), depth + 1);
+      members[std::string(key)] = renderNode(object.dictionaryValue(index), depth);
     }
   }
   return members;
@@ -125,11 +126,11 @@ Value ArchiveRendering::State::renderObject(const Node& object, std::string_view
     return nullptr;
   }
   if (name == "NSMutableString") {
-    return renderNode(object["NS.string"], depth + 1);
+    return renderNode(object["NS.string"], depth);
   }
   if (name == "NSMutableData") {
     return renderNode(object["NS.data"].isNull() ? object["NS.bytes"] : object["NS.data"],
-                      depth + 1);
+                      depth);
   }
   if (name == "NSDate") {
     return object["NS.time"].realValue().value_or(0);
@@ -144,8 +145,8 @@ Value ArchiveRendering::State::renderObject(const Node& object, std::string_view
   }
   if (name == "NSURL") {
     // Both members are references: the relative text and the base URL object (or $null).
-    const Value relative = renderNode(object["NS.relative"], depth + 1);
-    const Value base = renderNode(object["NS.base"], depth + 1);
+    const Value relative = renderNode(object["NS.relative"], depth);
+    const Value base = renderNode(object["NS.base"], depth);
     if (relative.is_string()) {
       std::optional<platform::URL> baseURL;
       if (base.is_string()) {
@@ -159,23 +160,23 @@ Value ArchiveRendering::State::renderObject(const Node& object, std::string_view
     }
   }
   if (name == "NSArray" || name == "NSMutableArray" || name == "NSSet" || name == "NSMutableSet") {
-    return renderNode(object["NS.objects"], depth + 1);
+    return renderNode(object["NS.objects"], depth);
   }
   if (name == "NSDictionary" || name == "NSMutableDictionary") {
     const Node keys = object["NS.keys"];
     const Node values = object["NS.objects"];
     Value dictionary = Value::object();
     for (size_t index = 0; index < keys.arraySize() && index < values.arraySize(); ++index) {
-      Value key = renderNode(keys.arrayItem(index), depth + 1);
+      Value key = renderNode(keys.arrayItem(index), depth);
       dictionary[key.is_string() ? key.get<std::string>() : platform::json::write(key)] =
-          renderNode(values.arrayItem(index), depth + 1);
+          renderNode(values.arrayItem(index), depth);
     }
     return dictionary;
   }
   if (name == "NSError") {
-    Value userInfo = renderNode(object["NSUserInfo"], depth + 1);
-    return Value{{"domain", renderNode(object["NSDomain"], depth + 1)},
-                 {"code", renderNode(object["NSCode"], depth + 1)},
+    Value userInfo = renderNode(object["NSUserInfo"], depth);
+    return Value{{"domain", renderNode(object["NSDomain"], depth)},
+                 {"code", renderNode(object["NSCode"], depth)},
                  {"userInfo", userInfo.is_null() ? Value::object() : userInfo}};
   }
   return renderMembers(object, depth);
