@@ -129,8 +129,7 @@ Value ArchiveRendering::State::renderObject(const Node& object, std::string_view
     return renderNode(object["NS.string"], depth);
   }
   if (name == "NSMutableData") {
-    return renderNode(object["NS.data"].isNull() ? object["NS.bytes"] : object["NS.data"],
-                      depth);
+    return renderNode(object["NS.data"].isNull() ? object["NS.bytes"] : object["NS.data"], depth);
   }
   if (name == "NSDate") {
     return object["NS.time"].realValue().value_or(0);

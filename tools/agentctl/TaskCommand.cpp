@@ -1,7 +1,6 @@
 #include "TaskCommand.h"
 
-#include "AgentClient.h"
-#include "Await.h"
+#include "DirectConnection.h"
 #include "ExitCode.h"
 #include "FailureReport.h"
 #include "FileHandleTransfer.h"
@@ -11,15 +10,16 @@
 #include "api/PrivilegedAccessTaskRequest.h"
 #include "api/PrivilegedOperationError.h"
 #include "ipc/ErrorDescription.h"
-#include "ipc/ReplyAttachments.h"
 #include "ipc/Result.h"
+#include "ipc/XPCMessageJSONEncoder.h"
+#include "ipc/XPCMessageMapper.h"
+#include "ipc/XPCMessageValidator.h"
 #include "platform/archive/FileHandle.h"
 #include "platform/archive/KeyedArchiver.h"
 
 #include <chrono>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -31,8 +31,9 @@ namespace {
 using namespace std::chrono_literals;
 using Reply = ipc::Result<platform::Bytes, api::PrivilegedOperationError>;
 
-// Guards against a stuck client only: the engine bounds the handshake and the reply itself.
-constexpr auto kTaskLimit = 30s;
+// The agent sets no limit on a task (those that run tools bound each tool themselves), so the
+// wait is longer than the engine's 10 s; it only guards against a stuck agent.
+constexpr auto kTaskLimit = 60s;
 
 struct TaskOptions {
   std::string_view className;
@@ -124,40 +125,53 @@ int useFileHandle(const TaskOptions& options, const tasks::KLVResultObject& resu
   return kSucceeded;
 }
 
+// Sends the request on the transport itself rather than through the engine, so that the
+// descriptors of a file handle arrive in the same frame as the reply's bytes.
 int sendTask(const TaskOptions& options, platform::Bytes taskData) {
-  auto diagnosis = std::make_shared<StartDiagnosis>();
-  auto client = makeAgentClient(diagnosis);
-  // Descriptors of a file handle travel beside the reply and are current only while the
-  // reply is delivered, so they are taken in the callback.
-  struct Received {
-    std::mutex mutex;
-    ipc::ReplyAttachments::Descriptors descriptors;
-  };
-  auto received = std::make_shared<Received>();
-  api::PrivilegedAccessTaskRequest request{std::move(taskData)};
-  auto outcome = await<Reply>(client->send<api::PrivilegedAccessTaskRequest, Reply>(request),
-                              kTaskLimit, [received](const Reply&) {
-                                auto descriptors = ipc::ReplyAttachments::take();
-                                std::lock_guard lock(received->mutex);
-                                for (auto& descriptor : descriptors) {
-                                  received->descriptors.push_back(std::move(descriptor));
-                                }
-                              });
-  if (outcome.error || outcome.values.empty()) {
-    return reportFailure(outcome.error, *diagnosis);
+  std::string failure;
+  const int fd = connectSocket(failure);
+  if (fd < 0) {
+    std::cerr << "agentctl: " << failure << "\n";
+    return kConnectionRefused;
   }
-  const Reply& reply = outcome.values.front();
+  auto connection = adoptSocket(fd, failure);
+  ::close(fd); // the connection uses its own duplicate
+  if (!connection) {
+    std::cerr << "agentctl: " << failure << "\n";
+    return kConnectionRefused;
+  }
+  if (auto refused = performHandshake(*connection)) {
+    return *refused;
+  }
+
+  const ipc::XPCMessageJSONEncoder encoder;
+  const ipc::XPCMessageMapper mapper;
+  std::optional<platform::xpc::Message> frame;
+  std::optional<Reply> parsed;
+  try {
+    ipc::XPCMessage message;
+    message.flags = ipc::XPCMessage::Flag::payload();
+    message.binaryPayload =
+        mapper.makeBinaryPayload(api::PrivilegedAccessTaskRequest{std::move(taskData)});
+    frame = exchangeFrame(*connection, encoder.encode(message), kTaskLimit);
+    if (!frame) {
+      return reportNoReply(*connection);
+    }
+    const std::string_view text(reinterpret_cast<const char*>(frame->payload.data()),
+                                frame->payload.size());
+    parsed = mapper.decodePayload<Reply>(ipc::XPCMessageValidator().validate(encoder.decode(text)));
+  } catch (...) {
+    return reportFailure(std::current_exception(), StartDiagnosis());
+  }
+  const Reply& reply = *parsed;
   if (!reply.isSuccess()) {
     std::cout << platform::json::write(reply.encodeJSON()) << "\n";
     return kOperationFailed;
   }
 
   std::vector<int> descriptors;
-  {
-    std::lock_guard lock(received->mutex);
-    for (const auto& descriptor : received->descriptors) {
-      descriptors.push_back(descriptor.get());
-    }
+  for (const auto& descriptor : frame->descriptors) {
+    descriptors.push_back(descriptor.get());
   }
   platform::NSError error;
   auto decoded = decodeResult(reply.value(), descriptors, &error);

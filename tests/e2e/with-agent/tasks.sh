@@ -19,11 +19,31 @@ known_failure() {
   fi
 }
 
-task() { run agentctl task "$@"; }
-# The result line's field NAME (a JSON value), read with python3.
-field() {
-  python3 -c 'import json, sys; v = json.loads(sys.argv[1]); exec("for k in sys.argv[2].split(\".\"): v = v[k] if not k.isdigit() else v[int(k)]"); print(json.dumps(v, sort_keys=True, ensure_ascii=False))' "$out" "$1"
+# Runs agentctl task and reads its result line once: every member of the JSON (at any depth,
+# named by its path such as "error.userInfo.NSURL") into $result, as JSON text.
+declare -A result
+task() {
+  run agentctl task "$@"
+  result=()
+  local key value
+  while IFS= read -r -d '' key && IFS= read -r -d '' value; do
+    result[$key]=$value
+  done < <(python3 -c '
+import json, sys
+def walk(path, value):
+    if path:
+        sys.stdout.write(path + "\0" + json.dumps(value, sort_keys=True, ensure_ascii=False) + "\0")
+    items = value.items() if isinstance(value, dict) else enumerate(value) if isinstance(value, list) else []
+    for key, member in items:
+        walk(f"{path}.{key}" if path else str(key), member)
+try:
+    walk("", json.loads(sys.argv[1]))
+except ValueError:
+    pass
+' "$out")
 }
+# The member at PATH of the last result line (empty when absent).
+field() { printf '%s' "${result[$1]-}"; }
 is_result() { # TYPE TYPETEXT
   [[ $(field type) == "$1" && $(field typeText) == "\"$2\"" ]]
 }
@@ -225,6 +245,18 @@ check "handle: reading a root-only file through the received descriptor gives it
   eval '[ "$status" -eq 0 ] && cmp -s /run/secret.read /run/private/secret'
 check "handle: the result line goes to standard error, naming the descriptor" \
   contains "$err" '"typeText":"success","value":{"NS.descriptorIndex":0}'
+
+# Four clients reading at once, 20 times each: every read gets its descriptor and the bytes.
+read_repeatedly() {
+  local round
+  for round in $(seq 1 20); do
+    agentctl task --read KLVPrivilegedAccessFileHandleTask \
+      '{"url":"/run/private/secret","fileHandleType":1}' 2>/dev/null | cmp -s - /run/private/secret ||
+      echo "client $1 round $round"
+  done
+}
+out=$(for client in 1 2 3 4; do read_repeatedly $client & done; wait)
+check "handle: 80 concurrent reads all receive the descriptor and the file's bytes" [ -z "$out" ]
 
 printf 'original text\n' >/run/private/note
 chmod 0600 /run/private/note
