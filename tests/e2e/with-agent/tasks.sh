@@ -83,6 +83,9 @@ check "agentctl refuses a key that the class does not have (exit 3)" \
   eval '[ "$status" -eq 3 ] && contains "$err" depth'
 task KLVPrivilegedAccessTask '{}'
 check "agentctl refuses the abstract base and unknown classes (exit 3)" [ "$status" -eq 3 ]
+run "$build/tools/agentctl/agentctl-unsigned" task KLVPrivilegedAccessFileSizeTask '{"url":"/run"}'
+check "an unsigned client's task is refused at the handshake (exit 5)" \
+  eval '[ "$status" -eq 5 ] && contains "$err" unauthorized'
 
 # --- File removal ---
 mkdir -p /run/rm/parent/only
