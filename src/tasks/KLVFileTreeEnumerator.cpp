@@ -1,10 +1,14 @@
 #include "tasks/KLVFileTreeEnumerator.h"
 
 #include "tasks/KLVURLProperties.h"
-#include "utilities/FileManager.h"
+#include "utilities/UniqueFd.h"
 
 #include <algorithm>
 #include <climits>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string_view>
+#include <unistd.h>
 
 namespace tasks {
 
@@ -41,52 +45,103 @@ void KLVFileTreeEnumerator::run(const KLVFileTreeEnumeratorRequest& request) {
     delegate_->filterItem(*this, request.url);
     return;
   }
-  if (!klv_isDirectory(request.url)) {
-    delegate_->iterateFile(*this, request.url);
+  struct stat status {};
+  if (::lstat(request.url.c_str(), &status) != 0) {
+    status.st_mode = 0;
+  }
+  const std::optional<std::string> canonical = S_ISLNK(status.st_mode) || status.st_mode == 0
+                                                   ? std::nullopt
+                                                   : klv_canonicalPath(request.url);
+  const KLVFileTreeItem root{request.url, status, canonical};
+  if (!root.isDirectory()) {
+    delegate_->iterateFile(*this, root);
     return;
   }
-  if (request.shouldIncludeRootDirectory && !delegate_->iterateDirectory(*this, request.url)) {
+  if (request.shouldIncludeRootDirectory && !delegate_->iterateDirectory(*this, root)) {
     return;
   }
-  platform::NSError listingError;
-  if (!utilities::FileManager::defaultManager().contentsOfDirectoryAtPath(request.url,
-                                                                          &listingError)) {
+  const utilities::UniqueFd probe(
+      ::open(request.url.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!probe) {
     delegate_->catchError(
         *this, platform::NSError(
                    kKLVFileTreeEnumeratorErrorDomain, kKLVFileTreeEnumeratorCannotOpenErrorCode,
                    {{platform::NSURLErrorKey, platform::URL::fileURLWithPath(request.url)}}));
     return;
   }
-  walk(request, request.url, 1);
+  walk(request, request.url, canonical, 1);
 }
 
+namespace {
+
+struct DirectoryEntry {
+  std::string name;
+  struct stat status;
+};
+
+// The entries of the folder at `path` (not "." and ".."), each with its lstat, sorted by name;
+// none when the folder cannot be opened as a folder without following a link.
+std::optional<std::vector<DirectoryEntry>> readEntries(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    return std::nullopt;
+  }
+  DIR* directory = ::fdopendir(fd);
+  if (directory == nullptr) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::vector<DirectoryEntry> entries;
+  while (const dirent* entry = ::readdir(directory)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") {
+      continue;
+    }
+    DirectoryEntry item{std::string(name), {}};
+    if (::fstatat(fd, entry->d_name, &item.status, AT_SYMLINK_NOFOLLOW) != 0) {
+      item.status = {};
+    }
+    entries.push_back(std::move(item));
+  }
+  ::closedir(directory);
+  std::sort(entries.begin(), entries.end(),
+            [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+  return entries;
+}
+
+} // namespace
+
 void KLVFileTreeEnumerator::walk(const KLVFileTreeEnumeratorRequest& request,
-                                 const std::string& directory, uint64_t level) {
-  auto names =
-      utilities::FileManager::defaultManager().contentsOfDirectoryAtPath(directory, nullptr);
-  if (!names) {
+                                 const std::string& directory,
+                                 const std::optional<std::string>& canonicalDirectory,
+                                 uint64_t level) {
+  auto entries = readEntries(directory);
+  if (!entries) {
     return; // unreadable folders are passed over
   }
-  std::sort(names->begin(), names->end());
-  for (const auto& name : *names) {
-    const std::string path = joined(directory, name);
+  std::optional<std::string> canonical;
+  for (const auto& entry : *entries) {
+    const std::string path = joined(directory, entry.name);
     // Paths the system cannot name are beyond reach anyway; this also bounds the recursion.
     if (path.size() >= PATH_MAX) {
       continue;
     }
-    const bool isDirectory = klv_isDirectory(path);
+    const bool resolvable =
+        canonicalDirectory && entry.status.st_mode != 0 && !S_ISLNK(entry.status.st_mode);
+    canonical = resolvable ? std::optional(joined(*canonicalDirectory, entry.name)) : std::nullopt;
+    const KLVFileTreeItem item{path, entry.status, canonical};
     if (request.filter != nullptr && !request.filter->isAcceptable(path)) {
-      if (!isDirectory) {
+      if (!item.isDirectory()) {
         delegate_->filterItem(*this, path);
       }
       continue;
     }
-    if (!isDirectory) {
-      delegate_->iterateFile(*this, path);
+    if (!item.isDirectory()) {
+      delegate_->iterateFile(*this, item);
       continue;
     }
-    if (delegate_->iterateDirectory(*this, path) && level <= request.maxEnumerationDepth) {
-      walk(request, path, level + 1);
+    if (delegate_->iterateDirectory(*this, item) && level <= request.maxEnumerationDepth) {
+      walk(request, path, canonical, level + 1);
     }
   }
 }

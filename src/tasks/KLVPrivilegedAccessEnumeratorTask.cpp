@@ -5,8 +5,6 @@
 #include "platform/archive/KeyedUnarchiver.h"
 #include "tasks/KLVURLProperties.h"
 
-#include <filesystem>
-
 namespace tasks {
 
 const platform::archive::ObjectClass& KLVPrivilegedAccessEnumeratorTask::classObject() {
@@ -46,28 +44,25 @@ ResultPtr KLVPrivilegedAccessEnumeratorTask::perform() {
 }
 
 bool KLVPrivilegedAccessEnumeratorTask::iterateDirectory(KLVFileTreeEnumerator&,
-                                                         const std::string& path) {
-  if (shouldCollectDirectory_ && !klv_isAliasFile(path)) {
-    addPath(path);
+                                                         const KLVFileTreeItem& item) {
+  // The only alias files here are symbolic links, and the walk reports those as files.
+  if (shouldCollectDirectory_ && !item.isSymbolicLink()) {
+    addItem(item);
   }
   return true;
 }
 
 void KLVPrivilegedAccessEnumeratorTask::iterateFile(KLVFileTreeEnumerator&,
-                                                    const std::string& path) {
-  if (!klv_isSymbolicLink(path) && !klv_isAliasFile(path)) {
-    addPath(path);
+                                                    const KLVFileTreeItem& item) {
+  if (!item.isSymbolicLink()) {
+    addItem(item);
   }
 }
 
-void KLVPrivilegedAccessEnumeratorTask::addPath(const std::string& path) {
-  std::optional<std::string> canonical = klv_canonicalPath(path);
-  if (canonical) {
-    canonical = std::filesystem::path(*canonical).lexically_normal().string();
-  }
-  enumeratedFileURLs_.push_back(
-      std::make_shared<KLVPrivilegedURL>(path, std::move(canonical), klv_isDirectory(path),
-                                         klv_isExecutable(path), klv_isMachOBinary(path)));
+void KLVPrivilegedAccessEnumeratorTask::addItem(const KLVFileTreeItem& item) {
+  enumeratedFileURLs_.push_back(std::make_shared<KLVPrivilegedURL>(
+      item.path, item.canonicalPath, item.isDirectory(), item.isExecutable(),
+      klv_isMachOBinary(item.path, item.status)));
 }
 
 void KLVPrivilegedAccessEnumeratorTask::encodeWithCoder(

@@ -44,9 +44,9 @@ public:
   size_t hash() const override;
 
 private:
-  bool iterateDirectory(KLVFileTreeEnumerator& enumerator, const std::string& path) override;
-  void iterateFile(KLVFileTreeEnumerator& enumerator, const std::string& path) override;
-  void addPath(const std::string& path);
+  bool iterateDirectory(KLVFileTreeEnumerator& enumerator, const KLVFileTreeItem& item) override;
+  void iterateFile(KLVFileTreeEnumerator& enumerator, const KLVFileTreeItem& item) override;
+  void addItem(const KLVFileTreeItem& item);
 
   platform::URL rootURL_;
   bool shouldCollectDirectory_;

@@ -33,10 +33,11 @@ const platform::archive::ObjectClass& KLVPrivilegedURL::classObject() {
 
 void KLVPrivilegedURL::encodeWithCoder(platform::archive::KeyedArchiver& coder) const {
   coder.encodeString(originPath_, "originPath");
-  coder.encodeObject(canonicalStandartizedPath_
-                         ? platform::archive::NSString::make(*canonicalStandartizedPath_)
-                         : nullptr,
-                     "canonicalStandartizedPath");
+  if (canonicalStandartizedPath_) {
+    coder.encodeString(*canonicalStandartizedPath_, "canonicalStandartizedPath");
+  } else {
+    coder.encodeObject(nullptr, "canonicalStandartizedPath");
+  }
   coder.encodeBool(isDirectory_, "isDirectory");
   coder.encodeBool(isExecutable_, "isExecutable");
   coder.encodeBool(isMachOBinary_, "isMachOBinary");

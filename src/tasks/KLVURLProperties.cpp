@@ -63,7 +63,15 @@ std::optional<std::string> klv_canonicalPath(const std::string& path) {
 }
 
 bool klv_isMachOBinary(const std::string& path) {
-  if (!klv_isRegularFile(path)) {
+  struct stat status;
+  if (::lstat(path.c_str(), &status) != 0) {
+    return false;
+  }
+  return klv_isMachOBinary(path, status);
+}
+
+bool klv_isMachOBinary(const std::string& path, const struct stat& status) {
+  if (!S_ISREG(status.st_mode) || status.st_size < 4) {
     return false;
   }
   // O_NOFOLLOW and O_NONBLOCK: the item checked above is the one read, and a file swapped for

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 
 // The URL properties that the enumeration tasks read, for a file path. Each answers false or
 // none when the value cannot be read. Symbolic links are not followed: a link is reported as a
@@ -23,5 +24,8 @@ bool klv_isRegularFile(const std::string& path);
 std::optional<std::string> klv_canonicalPath(const std::string& path);
 // Whether the regular file starts with a Mach-O or universal-file magic number (either order).
 bool klv_isMachOBinary(const std::string& path);
+// The same for an item whose lstat the caller holds: only regular files of at least four bytes
+// are opened.
+bool klv_isMachOBinary(const std::string& path, const struct stat& status);
 
 } // namespace tasks

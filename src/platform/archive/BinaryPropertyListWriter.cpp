@@ -75,74 +75,54 @@ uint32_t nextCodePoint(std::string_view text, size_t& at) {
 } // namespace
 
 uint32_t BinaryPropertyListWriter::add(Node node) {
-  nodes_.push_back(std::move(node));
-  return static_cast<uint32_t>(nodes_.size() - 1);
+  nodes_->push_back(node);
+  return static_cast<uint32_t>(nodes_->size() - 1);
 }
 
-uint32_t BinaryPropertyListWriter::addScalar(Kind kind, uint64_t bits, double real) {
+uint32_t BinaryPropertyListWriter::addScalar(Kind kind, uint64_t bits) {
   auto found = scalars_.find({kind, bits});
   if (found != scalars_.end()) {
     return found->second;
   }
-  Node node(kind);
-  node.scalar = bits;
-  node.real = real;
-  const uint32_t index = add(std::move(node));
+  const uint32_t index = add(Node{kind, false, 0, bits});
   scalars_.emplace(std::make_pair(kind, bits), index);
   return index;
 }
 
 uint32_t BinaryPropertyListWriter::addBool(bool value) {
-  return addScalar(Kind::boolean, value ? 1 : 0, 0);
+  return addScalar(Kind::boolean, value ? 1 : 0);
 }
 
 uint32_t BinaryPropertyListWriter::addInteger(int64_t value) {
-  return addScalar(Kind::integer, static_cast<uint64_t>(value), 0);
+  return addScalar(Kind::integer, static_cast<uint64_t>(value));
 }
 
 uint32_t BinaryPropertyListWriter::addReal(double value) {
   uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
-  return addScalar(Kind::real, bits, value);
+  return addScalar(Kind::real, bits);
 }
 
 uint32_t BinaryPropertyListWriter::addData(const uint8_t* bytes, size_t size) {
-  Node node(Kind::data);
-  node.bytes.assign(reinterpret_cast<const char*>(bytes), size);
-  return add(std::move(node));
+  const uint64_t offset = text_->size();
+  text_->append(reinterpret_cast<const char*>(bytes), size);
+  return add(Node{Kind::data, false, static_cast<uint32_t>(size), offset});
 }
 
 uint32_t BinaryPropertyListWriter::addString(std::string_view value) {
   auto found = strings_.find(value);
   if (found != strings_.end()) {
-    return found->second;
+    return *found;
   }
-  Node node(Kind::string);
   bool ascii = true;
   for (char c : value) {
     ascii = ascii && static_cast<uint8_t>(c) < 0x80;
   }
-  if (ascii) {
-    node.bytes = std::string(value);
-  } else {
-    // Anything beyond ASCII is written as big-endian UTF-16, as the platform writes it.
-    node.utf16 = true;
-    auto appendUnit = [&](uint32_t unit) {
-      node.bytes += static_cast<char>(unit >> 8);
-      node.bytes += static_cast<char>(unit & 0xFF);
-    };
-    for (size_t at = 0; at < value.size();) {
-      const uint32_t codePoint = nextCodePoint(value, at);
-      if (codePoint >= 0x10000) {
-        appendUnit(0xD800 + ((codePoint - 0x10000) >> 10));
-        appendUnit(0xDC00 + ((codePoint - 0x10000) & 0x3FF));
-      } else {
-        appendUnit(codePoint);
-      }
-    }
-  }
-  const uint32_t index = add(std::move(node));
-  strings_.emplace(std::string(value), index);
+  const uint64_t offset = text_->size();
+  text_->append(value);
+  const uint32_t index =
+      add(Node{Kind::string, !ascii, static_cast<uint32_t>(value.size()), offset});
+  strings_.insert(index);
   return index;
 }
 
@@ -151,27 +131,25 @@ uint32_t BinaryPropertyListWriter::addUID(uint64_t value) {
   if (found != uids_.end()) {
     return found->second;
   }
-  Node node(Kind::uid);
-  node.scalar = value;
-  const uint32_t index = add(std::move(node));
+  const uint32_t index = add(Node{Kind::uid, false, 0, value});
   uids_.emplace(value, index);
   return index;
 }
 
 uint32_t BinaryPropertyListWriter::addArray(std::vector<uint32_t> items) {
-  Node node(Kind::array);
-  node.items = std::move(items);
-  return add(std::move(node));
+  arrays_.push_back(std::move(items));
+  return add(Node{Kind::array, false, 0, arrays_.size() - 1});
 }
 
 uint32_t BinaryPropertyListWriter::addDictionary() {
-  return add(Node(Kind::dictionary));
+  dictionaries_.emplace_back();
+  return add(Node{Kind::dictionary, false, 0, dictionaries_.size() - 1});
 }
 
 void BinaryPropertyListWriter::setMember(uint32_t dictionary, std::string_view key,
                                          uint32_t value) {
   const uint32_t keyIndex = addString(key);
-  auto& members = nodes_[dictionary].members;
+  auto& members = dictionaries_[(*nodes_)[dictionary].value];
   for (auto& member : members) {
     if (member.first == keyIndex) {
       member.second = value;
@@ -181,62 +159,91 @@ void BinaryPropertyListWriter::setMember(uint32_t dictionary, std::string_view k
   members.emplace_back(keyIndex, value);
 }
 
+// ASCII as it is; anything beyond as big-endian UTF-16, as the platform writes it, with
+// invalid UTF-8 sequences as U+FFFD.
+void BinaryPropertyListWriter::writeString(Bytes& out, const Node& node) const {
+  const std::string_view text = std::string_view(*text_).substr(node.value, node.length);
+  if (!node.utf16) {
+    appendMarker(out, 0x5, text.size());
+    out.insert(out.end(), text.begin(), text.end());
+    return;
+  }
+  std::vector<uint16_t> units;
+  units.reserve(text.size());
+  for (size_t at = 0; at < text.size();) {
+    const uint32_t codePoint = nextCodePoint(text, at);
+    if (codePoint >= 0x10000) {
+      units.push_back(static_cast<uint16_t>(0xD800 + ((codePoint - 0x10000) >> 10)));
+      units.push_back(static_cast<uint16_t>(0xDC00 + ((codePoint - 0x10000) & 0x3FF)));
+    } else {
+      units.push_back(static_cast<uint16_t>(codePoint));
+    }
+  }
+  appendMarker(out, 0x6, units.size());
+  for (uint16_t unit : units) {
+    out.push_back(static_cast<uint8_t>(unit >> 8));
+    out.push_back(static_cast<uint8_t>(unit & 0xFF));
+  }
+}
+
 Bytes BinaryPropertyListWriter::write(uint32_t top) const {
+  const std::vector<Node>& nodes = *nodes_;
   Bytes out = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
-  const size_t referenceSize = bytesFor(nodes_.empty() ? 0 : nodes_.size() - 1);
+  out.reserve(text_->size() + nodes.size() * 8 + 64);
+  const size_t referenceSize = bytesFor(nodes.empty() ? 0 : nodes.size() - 1);
   std::vector<uint64_t> offsets;
-  offsets.reserve(nodes_.size());
-  for (const Node& node : nodes_) {
+  offsets.reserve(nodes.size());
+  for (const Node& node : nodes) {
     offsets.push_back(out.size());
     switch (node.kind) {
     case Kind::boolean:
-      out.push_back(node.scalar != 0 ? 0x09 : 0x08);
+      out.push_back(node.value != 0 ? 0x09 : 0x08);
       break;
     case Kind::integer: {
       // Negative values take eight bytes, which the format reads as signed.
-      const size_t size = static_cast<int64_t>(node.scalar) < 0 ? 8 : bytesFor(node.scalar);
+      const size_t size = static_cast<int64_t>(node.value) < 0 ? 8 : bytesFor(node.value);
       out.push_back(static_cast<uint8_t>(0x10 | log2Size(size)));
-      appendBigEndian(out, node.scalar, size);
+      appendBigEndian(out, node.value, size);
       break;
     }
-    case Kind::real: {
-      uint64_t bits;
-      std::memcpy(&bits, &node.real, sizeof bits);
+    case Kind::real:
       out.push_back(0x23);
-      appendBigEndian(out, bits, 8);
+      appendBigEndian(out, node.value, 8);
+      break;
+    case Kind::data: {
+      const std::string_view bytes = std::string_view(*text_).substr(node.value, node.length);
+      appendMarker(out, 0x4, bytes.size());
+      out.insert(out.end(), bytes.begin(), bytes.end());
       break;
     }
-    case Kind::data:
     case Kind::string:
-      if (node.kind == Kind::data) {
-        appendMarker(out, 0x4, node.bytes.size());
-      } else {
-        appendMarker(out, node.utf16 ? 0x6 : 0x5,
-                     node.utf16 ? node.bytes.size() / 2 : node.bytes.size());
-      }
-      out.insert(out.end(), node.bytes.begin(), node.bytes.end());
+      writeString(out, node);
       break;
     case Kind::uid: {
-      const size_t size = bytesFor(node.scalar);
+      const size_t size = bytesFor(node.value);
       out.push_back(static_cast<uint8_t>(0x80 | (size - 1)));
-      appendBigEndian(out, node.scalar, size);
+      appendBigEndian(out, node.value, size);
       break;
     }
-    case Kind::array:
-      appendMarker(out, 0xA, node.items.size());
-      for (uint32_t item : node.items) {
+    case Kind::array: {
+      const auto& items = arrays_[node.value];
+      appendMarker(out, 0xA, items.size());
+      for (uint32_t item : items) {
         appendBigEndian(out, item, referenceSize);
       }
       break;
-    case Kind::dictionary:
-      appendMarker(out, 0xD, node.members.size());
-      for (const auto& member : node.members) {
+    }
+    case Kind::dictionary: {
+      const auto& members = dictionaries_[node.value];
+      appendMarker(out, 0xD, members.size());
+      for (const auto& member : members) {
         appendBigEndian(out, member.first, referenceSize);
       }
-      for (const auto& member : node.members) {
+      for (const auto& member : members) {
         appendBigEndian(out, member.second, referenceSize);
       }
       break;
+    }
     }
   }
   const uint64_t tableAt = out.size();
@@ -247,7 +254,7 @@ Bytes BinaryPropertyListWriter::write(uint32_t top) const {
   out.insert(out.end(), 6, 0); // unused bytes and the sort version
   out.push_back(static_cast<uint8_t>(offsetSize));
   out.push_back(static_cast<uint8_t>(referenceSize));
-  appendBigEndian(out, nodes_.size(), 8);
+  appendBigEndian(out, nodes.size(), 8);
   appendBigEndian(out, top, 8);
   appendBigEndian(out, tableAt, 8);
   return out;

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "platform/archive/HashKeys.h"
 #include "platform/foundation/Base64.h"
 
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -34,25 +37,50 @@ public:
 
 private:
   enum class Kind : uint8_t { boolean, integer, real, data, string, uid, array, dictionary };
+  // 16 bytes whatever the kind: the bytes of data and strings live in `text_`, the members of
+  // containers in their own tables, so that an archive of many objects stays compact.
   struct Node {
-    explicit Node(Kind nodeKind) : kind(nodeKind) {}
     Kind kind;
-    uint64_t scalar = 0;
-    double real = 0;
-    std::string bytes; // data, or the string already in its written form
-    bool utf16 = false;
-    std::vector<uint32_t> items;                        // array
-    std::vector<std::pair<uint32_t, uint32_t>> members; // dictionary
+    bool utf16 = false;  // a string beyond ASCII, written as UTF-16
+    uint32_t length = 0; // data and strings: their length in `text_`
+    uint64_t value = 0;  // scalars: the bit pattern; UIDs: the UID; data and strings: the offset
+                         // in `text_`; containers: the index in their table
+  };
+  // A string node stands for its UTF-8 text in `text_`; the hash and equality look it up there
+  // (through a pointer that stays valid when the writer moves), so a text is stored only once.
+  struct StringSlotHash {
+    using is_transparent = void;
+    const std::string* text;
+    const std::vector<Node>* nodes;
+    size_t operator()(std::string_view value) const { return std::hash<std::string_view>()(value); }
+    size_t operator()(uint32_t node) const { return (*this)(view(node)); }
+    std::string_view view(uint32_t node) const {
+      const Node& slot = (*nodes)[node];
+      return std::string_view(*text).substr(slot.value, slot.length);
+    }
+  };
+  struct StringSlotEqual {
+    using is_transparent = void;
+    StringSlotHash hash;
+    bool operator()(uint32_t a, uint32_t b) const { return a == b; }
+    bool operator()(std::string_view a, uint32_t b) const { return a == hash.view(b); }
+    bool operator()(uint32_t a, std::string_view b) const { return hash.view(a) == b; }
   };
 
   uint32_t add(Node node);
+  uint32_t addScalar(Kind kind, uint64_t bits);
+  void writeString(Bytes& out, const Node& node) const;
 
-  std::vector<Node> nodes_;
-  std::map<std::string, uint32_t, std::less<>> strings_;
-  std::map<uint64_t, uint32_t> uids_;
+  std::unique_ptr<std::vector<Node>> nodes_ = std::make_unique<std::vector<Node>>();
+  std::unique_ptr<std::string> text_ = std::make_unique<std::string>();
+  std::vector<std::vector<uint32_t>> arrays_;
+  std::vector<std::vector<std::pair<uint32_t, uint32_t>>> dictionaries_;
+  std::unordered_set<uint32_t, StringSlotHash, StringSlotEqual> strings_{
+      64, StringSlotHash{text_.get(), nodes_.get()},
+      StringSlotEqual{StringSlotHash{text_.get(), nodes_.get()}}};
+  std::unordered_map<uint64_t, uint32_t> uids_;
   // Scalars by kind and bit pattern.
-  std::map<std::pair<Kind, uint64_t>, uint32_t> scalars_;
-  uint32_t addScalar(Kind kind, uint64_t bits, double real);
+  std::unordered_map<std::pair<Kind, uint64_t>, uint32_t, PairKeyHash> scalars_;
 };
 
 } // namespace platform::archive

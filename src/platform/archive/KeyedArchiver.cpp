@@ -55,8 +55,9 @@ void KeyedArchiver::encodeBytes(const Bytes& bytes, std::string_view key) {
   set(key, writer_.addData(bytes.data(), bytes.size()));
 }
 
-void KeyedArchiver::encodeString(std::string value, std::string_view key) {
-  encodeObject(NSString::make(std::move(value)), key);
+void KeyedArchiver::encodeString(std::string_view value, std::string_view key) {
+  // Straight to the shared string entry: no string object is made for a plain text field.
+  set(key, writer_.addUID(stringReference(value)));
 }
 
 void KeyedArchiver::encodeURL(const URL& value, std::string_view key) {
@@ -117,17 +118,23 @@ void KeyedArchiver::failWithError(NSError error) {
   }
 }
 
-uint64_t KeyedArchiver::inlineReference(const Object& object) {
-  if (auto* string = dynamic_cast<const NSString*>(&object)) {
-    auto found = stringReferences_.find(string->value());
-    if (found != stringReferences_.end()) {
-      return found->second;
-    }
-    const uint64_t uid = append(writer_.addString(string->value()));
-    stringReferences_.emplace(string->value(), uid);
-    return uid;
+uint64_t KeyedArchiver::stringReference(std::string_view value) {
+  // The writer keeps each text once; its node identifies the text here.
+  const uint32_t node = writer_.addString(value);
+  auto [entry, added] = stringReferences_.try_emplace(node, 0);
+  if (added) {
+    entry->second = append(node);
   }
-  if (auto* number = dynamic_cast<const NSNumber*>(&object)) {
+  return entry->second;
+}
+
+uint64_t KeyedArchiver::inlineReference(const Object& object) {
+  const ObjectClass& objectClass = object.objectClass();
+  if (&objectClass == &NSString::classObject()) {
+    return stringReference(static_cast<const NSString&>(object).value());
+  }
+  if (&objectClass == &NSNumber::classObject()) {
+    const auto* number = static_cast<const NSNumber*>(&object);
     const auto& value = number->value();
     uint64_t bits = 0;
     int64_t integer = 0;
@@ -167,13 +174,14 @@ uint64_t KeyedArchiver::reference(const ObjectPtr& object) {
   if (found != objectReferences_.end()) {
     return found->second;
   }
-  // Strings, numbers and data stand inline as plain property-list values.
-  if (dynamic_cast<const NSString*>(object.get()) || dynamic_cast<const NSNumber*>(object.get()) ||
-      dynamic_cast<const NSData*>(object.get())) {
+  // Strings, numbers and data stand inline as plain property-list values. Their classes are
+  // final, so comparing the class is exact (and cheaper than a cast that fails).
+  const ObjectClass& objectClass = object->objectClass();
+  if (&objectClass == &NSString::classObject() || &objectClass == &NSNumber::classObject() ||
+      &objectClass == &NSData::classObject()) {
     retained_.push_back(object);
     return inlineReference(*object);
   }
-  const ObjectClass& objectClass = object->objectClass();
   if (requiresSecureCoding_ && !objectClass.supportsSecureCoding()) {
     failWithError(invalidValueError("Class '" + objectClass.name() +
                                     "' does not adopt NSSecureCoding; this archiver requires "

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/archive/BinaryPropertyListWriter.h"
+#include "platform/archive/HashKeys.h"
 #include "platform/archive/Object.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Date.h"
@@ -10,11 +11,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 namespace platform::archive {
@@ -47,7 +48,7 @@ public:
   void encodeBytes(const Bytes& bytes, std::string_view key);
 
   // Shorthands that wrap a value in its standard class and encode it as an object.
-  void encodeString(std::string value, std::string_view key);
+  void encodeString(std::string_view value, std::string_view key);
   void encodeURL(const URL& value, std::string_view key);
   void encodeUUID(const UUID& value, std::string_view key);
   void encodeDate(const Date& value, std::string_view key);
@@ -77,6 +78,8 @@ public:
 private:
   uint64_t reference(const ObjectPtr& object);
   uint64_t inlineReference(const Object& object);
+  // The entry of a string value, written once however often it occurs.
+  uint64_t stringReference(std::string_view value);
   uint64_t classReference(const ObjectClass& objectClass);
   uint64_t append(uint32_t node);
   void set(std::string_view key, uint32_t node);
@@ -85,11 +88,12 @@ private:
   BinaryPropertyListWriter writer_;
   std::vector<uint32_t> objects_;  // the entries of "$objects"; a UID is a position here
   std::vector<uint32_t> encoding_; // the dictionaries of the objects being encoded, innermost last
-  std::map<const Object*, uint64_t> objectReferences_;
-  std::map<std::string, uint64_t, std::less<>> stringReferences_;
-  std::map<std::tuple<size_t, int64_t, uint64_t>, uint64_t> numberReferences_;
-  std::map<const ObjectClass*, uint64_t> classReferences_;
-  std::map<const void*, ObjectPtr> sharedObjects_;
+  std::unordered_map<const Object*, uint64_t> objectReferences_;
+  std::unordered_map<uint32_t, uint64_t> stringReferences_; // by the writer's string node
+  std::unordered_map<std::tuple<size_t, int64_t, uint64_t>, uint64_t, NumberKeyHash>
+      numberReferences_;
+  std::unordered_map<const ObjectClass*, uint64_t> classReferences_;
+  std::unordered_map<const void*, ObjectPtr> sharedObjects_;
   std::vector<ObjectPtr> retained_; // keeps temporaries from the shorthands alive
   std::vector<int> fileDescriptors_;
   std::optional<NSError> error_;
