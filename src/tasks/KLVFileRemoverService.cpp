@@ -44,6 +44,13 @@ bool KLVFileRemoverService::removeFileWithPath(const std::string& path, bool lea
 bool KLVFileRemoverService::removeFileWithURL(const platform::URL& url, bool leaveEmptyDirectories,
                                               NSError* error) const {
   const std::string path = withoutTrailingSlashes(klv_fileSystemPath(url));
+  if (path.empty()) {
+    // Only an absolute file URL names an item here; the error names the URL as it came, so
+    // that the result can travel back (an empty file URL could not be decoded by the client).
+    platform::setError(error, NSError(kKLVFileRemoverErrorDomain, kKLVFileRemoverNoSuchItem,
+                                      {{platform::NSURLErrorKey, url}}));
+    return false;
+  }
   if (!forceRemove(path, error)) {
     return false;
   }

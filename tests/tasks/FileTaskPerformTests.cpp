@@ -1,4 +1,5 @@
 #include "ArchiveTestSupport.h"
+#include "TaskTestSupport.h"
 #include "platform/archive/Collections.h"
 #include "platform/archive/FileHandle.h"
 #include "platform/archive/Values.h"
@@ -202,7 +203,22 @@ TEST_F(FileTasks, FileHandlesOpenOnlyRegularFilesInTheirMode) {
 
 TEST(FileTaskURLs, OnlyAbsoluteFileURLsReachTheFileSystem) {
   auto remote = *URL::fromString("https://example.com/tmp/no-such-item-for-the-url-test");
-  EXPECT_EQ(KLVPrivilegedAccessFileRemoverTask(remote).perform()->error()->code(), 3);
+  auto removal = KLVPrivilegedAccessFileRemoverTask(remote).perform();
+  EXPECT_EQ(removal->error()->code(), 3);
+  // The refusal names the URL as given and survives the trip back to the client.
+  tasks::registerTaskClasses();
+  const platform::archive::ClassSet allowed = {&KLVResultObject::classObject(),
+                                               &platform::archive::NSString::classObject(),
+                                               &platform::archive::NSNumber::classObject()};
+  auto roundTrip = [&](const ResultPtr& result) {
+    return std::dynamic_pointer_cast<KLVResultObject>(platform::archive::unarchivedObjectOfClasses(
+        allowed, tasks_test::archive(result), nullptr));
+  };
+  auto decoded = roundTrip(removal);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->error()->code(), 3);
+  EXPECT_TRUE(
+      roundTrip(KLVPrivilegedAccessFileRemoverTask(*URL::fromString("rm/relative")).perform()));
   EXPECT_EQ(KLVPrivilegedAccessFileSizeTask(remote).perform()->type(), KLVResultObject::failure);
   auto listing = KLVPrivilegedAccessEnumeratorTask(remote, true, 1).perform();
   EXPECT_EQ(std::dynamic_pointer_cast<platform::archive::NSArray>(listing->value())->count(), 0u);

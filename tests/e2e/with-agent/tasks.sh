@@ -124,14 +124,12 @@ check "removal: an immutable file is removed" \
 check "removal: unlocking the parent tree clears a sibling's flag too, and keeps the sibling" \
   eval '[ -e "$locked/dir/sibling" ] && ! lsattr "$locked/dir/sibling" | grep -q "^[^ ]*i"'
 
-# A relative URL names no file. The agent refuses to act, but its error carries an NSURL made
-# from the empty path, which no secure unarchiver (its own included) accepts: the client gets a
-# result it cannot decode instead of the error.
+# A relative URL names no file: the agent refuses to act and its error names the URL as given.
 echo keep >/run/rm/relative
 task KLVPrivilegedAccessFileRemoverTask '{"url":"rm/relative"}'
 check "removal: a relative URL removes nothing" [ -e /run/rm/relative ]
-known_failure "removal: a relative URL is answered with a decodable failure result" \
-  eval '[ "$status" -eq 1 ] && is_result 3 mixed'
+check "removal: a relative URL is answered with a decodable failure result" \
+  eval '[ "$status" -eq 1 ] && is_result 3 mixed && [ "$(field error.code)" == 3 ]'
 
 # --- Process termination ---
 # A group of three: a shell and its two sleeping children (started outside this shell's jobs).
