@@ -12,12 +12,18 @@ TimerThread& TimerThread::shared() {
 
 void TimerThread::schedule(Clock::time_point deadline, std::function<void()> fire) {
   std::lock_guard lock(mutex_);
+  // The timer thread sleeps until the earliest deadline; only a new earliest one must wake it.
+  // Time-outs are armed for every request and are mostly later than one already waiting, so
+  // this spares a thread switch per request.
+  const bool earliest = entries_.empty() || deadline < entries_.top().deadline;
   entries_.push(Entry{deadline, nextSequence_++, std::move(fire)});
   if (!started_) {
     started_ = true;
     std::thread([this] { run(); }).detach();
   }
-  changed_.notify_one();
+  if (earliest) {
+    changed_.notify_one();
+  }
 }
 
 void TimerThread::run() {
