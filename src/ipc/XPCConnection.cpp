@@ -338,6 +338,7 @@ AnyPublisher<XPCMessage> XPCConnection::send(XPCMessage message,
               XPCMessage decoded = owner->encoder_.decode(frame->payload);
               auto descriptors =
                   std::make_shared<ReplyAttachments::Descriptors>(std::move(frame->descriptors));
+              decoded.attachments = descriptors;
               ReplyAttachments::Scope scope(descriptors);
               promise.succeed(std::move(decoded));
             } catch (...) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ipc/ReplyAttachments.h"
 #include "ipc/XPCMessageFlag.h"
 #include "ipc/XPCProtocolError.h"
 #include "platform/foundation/Base64.h"
@@ -40,6 +41,10 @@ struct XPCMessage {
   std::optional<BinaryPayload> binaryPayload;
   std::optional<XPCProtocolError> error;
   std::optional<platform::UUID> sequenceID;
+  // The descriptors that arrived with this message (not part of its bytes, nor of equality).
+  // They ride along with the decoded message so that whichever thread hands the answer to the
+  // sender's subscriber can make them current there.
+  std::shared_ptr<ReplyAttachments::Descriptors> attachments;
 
   // An empty positive answer (flags 2).
   static XPCMessage acknowledge();
@@ -47,7 +52,11 @@ struct XPCMessage {
   static XPCMessage errorReply(XPCProtocolError error,
                                std::optional<platform::UUID> sequenceID = std::nullopt);
 
-  bool operator==(const XPCMessage&) const = default;
+  bool operator==(const XPCMessage& other) const {
+    return version == other.version && flags == other.flags &&
+           binaryPayload == other.binaryPayload && error == other.error &&
+           sequenceID == other.sequenceID;
+  }
 
   platform::json::Value encodeJSON() const;
   // Reads "version" before anything else: a version other than 1 throws

@@ -5,6 +5,7 @@
 #include "ipc/XPCMessageMapper.h"
 #include "ipc/XPCMessageValidator.h"
 #include "ipc/XPCProtocolError.h"
+#include "ipc/client/AttachedReplyNode.h"
 #include "ipc/client/ClientError.h"
 #include "ipc/client/SequenceGate.h"
 #include "ipc/client/SequenceIDStorage.h"
@@ -70,11 +71,19 @@ public:
   platform::reactive::AnyPublisher<EmptyValue> start();
 
   // Sends `request` and publishes the one response of type R.
+  // The descriptors that came with the answer are current (ReplyAttachments::take) while the
+  // response is delivered.
   template <class Q, class R> platform::reactive::AnyPublisher<R> send(const Q& request) {
     auto self = shared_from_this();
-    return exchange(request).tryMap([self](const XPCMessage& answer) {
+    auto decode = [self](const XPCMessage& answer) {
       return self->mapper_.decodePayload<R>(self->validator_.validate(answer));
-    });
+    };
+    auto answers = exchange(request);
+    return platform::reactive::AnyPublisher<R>(
+        [answers, decode](std::shared_ptr<platform::reactive::Subscriber<R>> downstream) {
+          answers.subscribe(std::make_shared<AttachedReplyNode<R, decltype(decode)>>(
+              std::move(downstream), decode));
+        });
   }
   // Sends `request`, which the server answers with an acknowledgement only.
   template <class Q>
