@@ -65,8 +65,15 @@ SecStatus PeerIdentity::stillSame() const {
   if (SecStatus status = files_.executable(device, inode); !status) {
     return status;
   }
-  if (SecStatus status = files_.checkNotTraced(); !status) {
-    return status;
+  const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count();
+  const int64_t interval = std::chrono::nanoseconds(kTracerCheckInterval).count();
+  if (now - lastTracerCheck_->load(std::memory_order_relaxed) >= interval) {
+    if (SecStatus status = files_.checkNotTraced(); !status) {
+      return status;
+    }
+    lastTracerCheck_->store(now, std::memory_order_relaxed);
   }
   if (device != device_ || inode != inode_ || !(image == image_)) {
     return changed(pid_, "now runs another program");
