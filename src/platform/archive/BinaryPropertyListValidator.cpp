@@ -111,8 +111,9 @@ private:
     return std::nullopt;
   }
 
-  // The parser hands strings on as C strings, so a NUL inside one would cut it short; the
-  // platform writes every string that is not plain ASCII as UTF-16.
+  // Decoded texts become paths and tool arguments, where a NUL would silently cut them short
+  // (naming another file), so strings with a NUL are refused here, in one place. The platform
+  // writes every string that is not plain ASCII as UTF-16.
   bool isPlainASCII(size_t at, uint64_t length) const {
     for (uint64_t i = 0; i < length; ++i) {
       const uint8_t byte = bytes_[at + i];
