@@ -1,11 +1,9 @@
 #include "ipc/XPCConnection.h"
 
 #include "ipc/Logger.h"
+#include "ipc/PendingReply.h"
 #include "ipc/SecurityErrors.h"
 #include "ipc/XPCProtocolError.h"
-#include "platform/reactive/Deferred.h"
-#include "platform/reactive/Empty.h"
-#include "platform/reactive/Future.h"
 #include "platform/security/DynamicCode.h"
 
 namespace ipc {
@@ -315,44 +313,12 @@ platform::dispatch::DispatchQueue XPCConnection::timeoutQueue() {
 
 AnyPublisher<XPCMessage> XPCConnection::send(XPCMessage message,
                                              std::chrono::milliseconds timeout) {
-  using namespace platform::reactive;
-  std::weak_ptr<XPCConnection> weakSelf = weak_from_this();
-  auto transport = transport_;
-  auto reply = Deferred([weakSelf, transport, message]() -> AnyPublisher<XPCMessage> {
-    auto self = weakSelf.lock();
-    if (!self) {
-      return Empty<XPCMessage>();
-    }
-    platform::Bytes bytes = self->encoder_.encode(message); // throws mailformedTransportMessage
-    auto callId = std::make_shared<std::atomic<uint64_t>>(0);
-    auto answer = Future<XPCMessage>([&](Promise<XPCMessage> promise) {
-      // A reply of none means the connection ended: the error stream reports that.
-      callId->store(transport->sendWithReply(
-          platform::xpc::Message{std::move(bytes), {}},
-          [weakSelf, promise](std::optional<platform::xpc::Message> frame) {
-            auto owner = weakSelf.lock();
-            if (!owner || !frame) {
-              return;
-            }
-            try {
-              XPCMessage decoded = owner->encoder_.decode(frame->payload);
-              auto descriptors =
-                  std::make_shared<ReplyAttachments::Descriptors>(std::move(frame->descriptors));
-              decoded.attachments = descriptors;
-              ReplyAttachments::Scope scope(descriptors);
-              promise.succeed(std::move(decoded));
-            } catch (...) {
-              promise.fail(std::current_exception());
-            }
-          }));
-    });
-    return answer.handleEvents(
-        {.receiveCancel = [transport, callId] { transport->cancelReply(callId->load()); }});
+  PendingReply::Context context{transport_, encoder_, uuid_, timeoutQueue()};
+  return AnyPublisher<XPCMessage>([context = std::move(context), message = std::move(message),
+                                   timeout](std::shared_ptr<Subscriber<XPCMessage>> subscriber) {
+    auto pending = std::make_shared<PendingReply>(std::move(subscriber));
+    pending->start(context, message, timeout);
   });
-  auto failures = errors_.eraseToAnyPublisher().flatMap(
-      [](const XPCConnectionError& error) { return Fail<XPCMessage>(error); });
-  return reply.merge(failures).first().timeout(timeout, timeoutQueue(),
-                                               [] { return XPCProtocolError::timeout(); });
 }
 
 void XPCConnection::sendWithoutReply(const platform::Bytes& bytes) {
