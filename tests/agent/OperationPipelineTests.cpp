@@ -1,5 +1,4 @@
 #include "agent/OperationHandlers.h"
-#include "agent/OperationNotAvailable.h"
 #include "agent/OperationPipeline.h"
 #include "api/HealthCheckResponse.h"
 #include "api/Requests.h"
