@@ -1,9 +1,12 @@
 #include "platform/loader/DynamicLoader.h"
 
-#include "platform/loader/ElfSections.h"
+#include "platform/foundation/UniqueFd.h"
+#include "platform/loader/ElfSection.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
+#include <sys/stat.h>
 
 namespace platform::loader {
 namespace {
@@ -25,6 +28,23 @@ const void* mainProgramBase() {
       },
       &base);
   return base;
+}
+
+// The bytes of one section of the ELF file at `path`; none when the file cannot be read, is
+// not ELF, lacks the section or is malformed.
+std::optional<std::string> readFileSection(const std::string& path, std::string_view section,
+                                           size_t maximumSize) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat status {};
+  if (!fd.valid() || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return std::nullopt;
+  }
+  ElfSectionLookup lookup =
+      readElfSection(fd.get(), static_cast<uint64_t>(status.st_size), section, maximumSize);
+  if (lookup.outcome != ElfSectionLookup::Outcome::found) {
+    return std::nullopt;
+  }
+  return std::move(lookup.bytes);
 }
 
 } // namespace
@@ -61,7 +81,7 @@ std::optional<std::string> getSectionData(const void* imageSymbol, std::string_v
   std::string path = info.dli_fbase == mainProgramBase() || info.dli_fname == nullptr
                          ? std::string("/proc/self/exe")
                          : std::string(info.dli_fname);
-  return readElfSection(path, section, maximumSize);
+  return readFileSection(path, section, maximumSize);
 }
 
 } // namespace platform::loader

@@ -1,6 +1,6 @@
 #include "platform/security/StaticCode.h"
 
-#include "platform/security/ElfSection.h"
+#include "platform/loader/ElfSection.h"
 #include "platform/security/FileDigest.h"
 
 #include <cerrno>
@@ -13,6 +13,9 @@
 namespace platform::security {
 
 namespace {
+
+using loader::ElfSectionLookup;
+using loader::readElfSection;
 
 constexpr size_t kMaxInfoPlistSize = 1024 * 1024;
 

@@ -1,11 +1,11 @@
-#include "platform/security/ElfSection.h"
+#include "platform/loader/ElfSection.h"
 
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
 #include <vector>
 
-namespace platform::security {
+namespace platform::loader {
 
 namespace {
 
@@ -164,4 +164,4 @@ ElfSectionLookup readElfSection(int fd, uint64_t fileLength, std::string_view na
   return lookup;
 }
 
-} // namespace platform::security
+} // namespace platform::loader

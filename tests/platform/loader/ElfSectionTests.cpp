@@ -1,13 +1,13 @@
-#include "SecurityFixture.h"
-#include "TestPKI.h"
-#include "platform/security/ElfSection.h"
-#include "platform/security/UniqueFd.h"
+#include "platform/foundation/UniqueFd.h"
+#include "platform/loader/ElfSection.h"
 
-#include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <sys/mman.h>
 #include <unistd.h>
 
-namespace platform::security {
+namespace platform::loader {
 namespace {
 
 using Outcome = ElfSectionLookup::Outcome;
@@ -69,14 +69,14 @@ struct ElfImage {
 
 ElfSectionLookup lookUp(const std::string& bytes, const std::string& name = "__info_plist",
                         size_t limit = 1 << 20) {
-  testing::TemporaryDirectory directory;
-  std::string path = directory.file("image");
-  {
-    UniqueFd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));
-    EXPECT_EQ(::write(out.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  UniqueFd in(::open(path.c_str(), O_RDONLY));
-  return readElfSection(in.get(), bytes.size(), name, limit);
+  UniqueFd file(::memfd_create("elf-section-test", MFD_CLOEXEC));
+  EXPECT_EQ(::write(file.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  return readElfSection(file.get(), bytes.size(), name, limit);
+}
+
+std::string readSelf() {
+  std::ifstream in("/proc/self/exe", std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 TEST(ElfSectionTest, FindsSectionsIn64And32BitFiles) {
@@ -85,22 +85,25 @@ TEST(ElfSectionTest, FindsSectionsIn64And32BitFiles) {
     ElfSectionLookup lookup = lookUp(image.bytes);
     ASSERT_EQ(lookup.outcome, Outcome::found) << lookup.failure;
     EXPECT_EQ(lookup.bytes, "<plist/>");
+    EXPECT_EQ(lookup.offset, image.bytes.find("<plist/>"));
     EXPECT_EQ(lookUp(image.bytes, "__launchd_plist").outcome, Outcome::absent);
   }
 }
 
-TEST(ElfSectionTest, ReadsTheSectionOfTheRealTestProgram) {
-  UniqueFd fd(::open(SECURITY_TEST_PROGRAM, O_RDONLY));
-  off_t size = ::lseek(fd.get(), 0, SEEK_END);
-  ElfSectionLookup lookup =
-      readElfSection(fd.get(), static_cast<uint64_t>(size), "__info_plist", 1 << 20);
-  ASSERT_EQ(lookup.outcome, Outcome::found);
-  EXPECT_NE(lookup.bytes.find("CFBundleShortVersionString"), std::string::npos);
+TEST(ElfSectionTest, ReadsASectionOfTheRunningExecutable) {
+  std::string self = readSelf();
+  ElfSectionLookup lookup = lookUp(self, ".comment");
+  ASSERT_EQ(lookup.outcome, Outcome::found) << lookup.failure;
+  EXPECT_FALSE(lookup.bytes.empty());
+  EXPECT_EQ(lookUp(self, ".text", 16).outcome, Outcome::malformed); // larger than allowed
+  // Cut before the section table, which lies at the end of the file.
+  EXPECT_EQ(lookUp(self.substr(0, self.size() / 2), ".comment").outcome, Outcome::malformed);
 }
 
 TEST(ElfSectionTest, NonElfAndEmptyFilesHaveNoSections) {
   EXPECT_EQ(lookUp("").outcome, Outcome::absent);
   EXPECT_EQ(lookUp("#!/bin/sh\necho hello\n").outcome, Outcome::absent);
+  EXPECT_EQ(readElfSection(-1, 0, "__info_plist", 16).outcome, Outcome::absent);
 }
 
 TEST(ElfSectionTest, MalformedFilesAreRefusedNotRead) {
@@ -113,9 +116,11 @@ TEST(ElfSectionTest, MalformedFilesAreRefusedNotRead) {
   EXPECT_TRUE(malformed(bigEndian));
   EXPECT_TRUE(malformed(good.bytes.substr(0, 40))); // truncated header
 
-  ElfImage tableOutside = good;
-  tableOutside.setHeaderField(40, 32, 1u << 30, 8);
-  EXPECT_TRUE(malformed(tableOutside.bytes));
+  for (uint64_t offset : {uint64_t(1) << 30, ~uint64_t(0) - 8}) {
+    ElfImage tableOutside = good;
+    tableOutside.setHeaderField(40, 32, offset, 8);
+    EXPECT_TRUE(malformed(tableOutside.bytes));
+  }
 
   ElfImage tooMany = good;
   tooMany.setHeaderField(60, 48, 0xFFF0, 2);
@@ -144,11 +149,21 @@ TEST(ElfSectionTest, MalformedFilesAreRefusedNotRead) {
 
   EXPECT_TRUE(malformed(good.bytes, 4)); // section larger than allowed
 
-  // Bytes beyond the signed length are not looked at: the table lies past it.
-  EXPECT_EQ(readElfSection(-1, 0, "__info_plist", 16).outcome, Outcome::absent);
   ElfImage broken32 = ElfImage(false, "__info_plist", "x");
   broken32.setSection(1, 1, 3, 1u << 31, 4);
   EXPECT_TRUE(malformed(broken32.bytes));
+}
+
+TEST(ElfSectionTest, OnlyTheGivenLengthIsLookedAt) {
+  ElfImage image(true, "__info_plist", "<plist/>");
+  // A trailer after the code does not count: the same image cut short of its table is refused.
+  UniqueFd file(::memfd_create("elf-section-test", MFD_CLOEXEC));
+  ASSERT_EQ(::write(file.get(), image.bytes.data(), image.bytes.size()),
+            static_cast<ssize_t>(image.bytes.size()));
+  EXPECT_EQ(readElfSection(file.get(), image.bytes.size(), "__info_plist", 64).outcome,
+            Outcome::found);
+  EXPECT_EQ(readElfSection(file.get(), image.sectionTableOffset, "__info_plist", 64).outcome,
+            Outcome::malformed);
 }
 
 TEST(ElfSectionTest, NameOffsetsOutsideTheNameTableAreSkipped) {
@@ -158,4 +173,4 @@ TEST(ElfSectionTest, NameOffsetsOutsideTheNameTableAreSkipped) {
 }
 
 } // namespace
-} // namespace platform::security
+} // namespace platform::loader
