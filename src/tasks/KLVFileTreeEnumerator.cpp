@@ -1,7 +1,6 @@
 #include "tasks/KLVFileTreeEnumerator.h"
 
 #include "tasks/KLVURLProperties.h"
-#include "utilities/UniqueFd.h"
 
 #include <algorithm>
 #include <climits>
@@ -60,16 +59,12 @@ void KLVFileTreeEnumerator::run(const KLVFileTreeEnumeratorRequest& request) {
   if (request.shouldIncludeRootDirectory && !delegate_->iterateDirectory(*this, root)) {
     return;
   }
-  const utilities::UniqueFd probe(
-      ::open(request.url.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!probe) {
+  if (!walk(request, request.url, canonical, 1)) {
     delegate_->catchError(
         *this, platform::NSError(
                    kKLVFileTreeEnumeratorErrorDomain, kKLVFileTreeEnumeratorCannotOpenErrorCode,
                    {{platform::NSURLErrorKey, platform::URL::fileURLWithPath(request.url)}}));
-    return;
   }
-  walk(request, request.url, canonical, 1);
 }
 
 namespace {
@@ -111,13 +106,13 @@ std::optional<std::vector<DirectoryEntry>> readEntries(const std::string& path) 
 
 } // namespace
 
-void KLVFileTreeEnumerator::walk(const KLVFileTreeEnumeratorRequest& request,
+bool KLVFileTreeEnumerator::walk(const KLVFileTreeEnumeratorRequest& request,
                                  const std::string& directory,
                                  const std::optional<std::string>& canonicalDirectory,
                                  uint64_t level) {
   auto entries = readEntries(directory);
   if (!entries) {
-    return; // unreadable folders are passed over
+    return false; // below the root, unreadable folders are passed over
   }
   std::optional<std::string> canonical;
   for (const auto& entry : *entries) {
@@ -144,6 +139,7 @@ void KLVFileTreeEnumerator::walk(const KLVFileTreeEnumeratorRequest& request,
       walk(request, path, canonical, level + 1);
     }
   }
+  return true;
 }
 
 } // namespace tasks

@@ -85,7 +85,8 @@ public:
 
 private:
   void run(const KLVFileTreeEnumeratorRequest& request);
-  void walk(const KLVFileTreeEnumeratorRequest& request, const std::string& directory,
+  // False when `directory` itself cannot be read.
+  bool walk(const KLVFileTreeEnumeratorRequest& request, const std::string& directory,
             const std::optional<std::string>& canonicalDirectory, uint64_t level);
 
   std::vector<KLVFileTreeEnumeratorRequest> requests_;

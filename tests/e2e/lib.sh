@@ -3,6 +3,8 @@
 #                 status in $status
 # check NAME CONDITION...   records one check: passes when CONDITION (a command) succeeds
 # finish          prints the summary and exits 1 when a check failed
+# immutable_capable_dir   prints a folder whose file system honours the immutable flag
+# wait_for_exit PID       waits up to two seconds for PID to end
 
 build=${SANDBOX_BUILD:?run inside scripts/sandbox}
 agent=/Library/PrivilegedHelperTools/com.quillby.Lumora5.Agent
@@ -63,4 +65,29 @@ stop_agent() {
 finish() {
   echo "$((checks - failures)) of $checks checks passed"
   ((failures == 0))
+}
+
+# A folder whose file system honours the immutable flag: /run (tmpfs) where the kernel
+# supports it there, otherwise a small loop-mounted ext4.
+immutable_capable_dir() {
+  local dir=/run/immutable
+  mkdir -p "$dir"
+  touch "$dir/probe"
+  if chattr +i "$dir/probe" 2>/dev/null; then
+    chattr -i "$dir/probe"
+    rm -f "$dir/probe"
+  else
+    rm -f "$dir/probe"
+    truncate -s 16M /run/immutable.img
+    mkfs.ext4 -q -F /run/immutable.img
+    mount -o loop /run/immutable.img "$dir"
+  fi
+  echo "$dir"
+}
+
+wait_for_exit() {
+  for _ in $(seq 1 200); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.01
+  done
 }

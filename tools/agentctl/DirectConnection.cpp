@@ -24,11 +24,6 @@ using namespace std::chrono_literals;
 // The handshake's limit, the engine's own send time-out.
 constexpr auto kHandshakeLimit = 10s;
 
-int fail(int code, const std::string& text) {
-  std::cerr << "agentctl: " << text << "\n";
-  return code;
-}
-
 } // namespace
 
 int connectSocket(std::string& failure) {

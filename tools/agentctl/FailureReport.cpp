@@ -13,12 +13,13 @@
 #include <string>
 
 namespace agentctl {
-namespace {
 
 int fail(int code, const std::string& text) {
   std::cerr << "agentctl: " << text << "\n";
   return code;
 }
+
+namespace {
 
 int reportProtocolError(const ipc::XPCProtocolError& error) {
   if (error.is<ipc::XPCProtocolError::Unauthorized>()) {

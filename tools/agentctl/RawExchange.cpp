@@ -2,6 +2,7 @@
 
 #include "DirectConnection.h"
 #include "ExitCode.h"
+#include "FailureReport.h"
 
 #include <cerrno>
 #include <cstring>
@@ -13,11 +14,6 @@ namespace {
 
 using namespace std::chrono_literals;
 constexpr auto kReplyLimit = 10s;
-
-int fail(int code, const std::string& text) {
-  std::cerr << "agentctl: " << text << "\n";
-  return code;
-}
 
 [[noreturn]] void execAgain(int fd, const std::string& bytes) {
   const std::string socket = std::to_string(fd);

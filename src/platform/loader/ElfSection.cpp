@@ -1,5 +1,7 @@
 #include "platform/loader/ElfSection.h"
 
+#include "platform/foundation/ReadFully.h"
+
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -21,22 +23,6 @@ uint64_t readLittleEndian(const uint8_t* bytes, size_t width) {
     value |= uint64_t(bytes[index]) << (8 * index);
   }
   return value;
-}
-
-bool readExactly(int fd, void* buffer, size_t length, uint64_t offset) {
-  auto* out = static_cast<uint8_t*>(buffer);
-  size_t done = 0;
-  while (done < length) {
-    ssize_t got = ::pread(fd, out + done, length - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got <= 0) {
-      return false;
-    }
-    done += static_cast<size_t>(got);
-  }
-  return true;
 }
 
 // True when [offset, offset + size) lies inside [0, limit), without overflow.
@@ -68,7 +54,7 @@ ElfSectionLookup readElfSection(int fd, uint64_t fileLength, std::string_view na
   };
 
   uint8_t header[64] = {};
-  if (fileLength < 16 || !readExactly(fd, header, 16, 0) ||
+  if (fileLength < 16 || !platform::readFully(fd, header, 16, 0) ||
       std::memcmp(header,
                   "\x7F"
                   "ELF",
@@ -79,7 +65,7 @@ ElfSectionLookup readElfSection(int fd, uint64_t fileLength, std::string_view na
   if (layout == nullptr || header[5] != 1 || header[6] != 1) {
     return malformed("unsupported ELF class, byte order or version");
   }
-  if (fileLength < layout->headerSize || !readExactly(fd, header, layout->headerSize, 0)) {
+  if (fileLength < layout->headerSize || !platform::readFully(fd, header, layout->headerSize, 0)) {
     return malformed("truncated ELF header");
   }
   const ElfLayout& elf = *layout;
@@ -98,7 +84,7 @@ ElfSectionLookup readElfSection(int fd, uint64_t fileLength, std::string_view na
   }
   // Large files keep the real count and name-table index in section header 0.
   std::vector<uint8_t> first(entrySize);
-  if (!readExactly(fd, first.data(), entrySize, sectionTableOffset)) {
+  if (!platform::readFully(fd, first.data(), entrySize, sectionTableOffset)) {
     return malformed("cannot read section table");
   }
   if (sectionCount == 0) {
@@ -115,7 +101,7 @@ ElfSectionLookup readElfSection(int fd, uint64_t fileLength, std::string_view na
     return malformed("section name table index out of bounds");
   }
   std::vector<uint8_t> table(sectionCount * entrySize);
-  if (!readExactly(fd, table.data(), table.size(), sectionTableOffset)) {
+  if (!platform::readFully(fd, table.data(), table.size(), sectionTableOffset)) {
     return malformed("cannot read section table");
   }
   auto field = [&](uint64_t section, size_t offset, size_t width) {
@@ -128,7 +114,7 @@ ElfSectionLookup readElfSection(int fd, uint64_t fileLength, std::string_view na
     return malformed("section name table out of bounds");
   }
   std::string names(namesSize, '\0');
-  if (!readExactly(fd, names.data(), namesSize, namesOffset)) {
+  if (!platform::readFully(fd, names.data(), namesSize, namesOffset)) {
     return malformed("cannot read section name table");
   }
 
@@ -155,7 +141,7 @@ ElfSectionLookup readElfSection(int fd, uint64_t fileLength, std::string_view na
     }
     lookup.offset = offset;
     lookup.bytes.resize(size);
-    if (!readExactly(fd, lookup.bytes.data(), size, offset)) {
+    if (!platform::readFully(fd, lookup.bytes.data(), size, offset)) {
       return malformed("cannot read section");
     }
     lookup.outcome = ElfSectionLookup::Outcome::found;

@@ -1,5 +1,6 @@
 #include "platform/security/StaticCode.h"
 
+#include "platform/foundation/ReadFully.h"
 #include "platform/loader/ElfSection.h"
 #include "platform/security/FileDigest.h"
 
@@ -26,22 +27,6 @@ SecStatus notFound(const std::string& path, const std::string& reason) {
 SecStatus modified(const std::string& reason) {
   return SecStatus(errSecCSSignatureFailed,
                    "invalid signature (code or signature have been modified): " + reason);
-}
-
-bool readExactly(int fd, std::string& bytes, uint64_t offset) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t got =
-        ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got <= 0) {
-      return false;
-    }
-    done += static_cast<size_t>(got);
-  }
-  return true;
 }
 
 std::shared_ptr<const PropertyList> parseInfo(const std::string& bytes) {
@@ -98,7 +83,8 @@ SecStatus StaticCode::createWithDescriptor(UniqueFd fd, const std::string& path,
       locateSignatureTrailer(result->fd_.get(), result->stamp_.size, result->trailer_);
   if (result->signatureStatus_.ok()) {
     std::string blob(result->trailer_.blobLength, '\0');
-    if (!readExactly(result->fd_.get(), blob, result->trailer_.codeLength)) {
+    if (!platform::readFully(result->fd_.get(), blob.data(), blob.size(),
+                             result->trailer_.codeLength)) {
       result->signatureStatus_ = SecStatus(errSecCSSignatureFailed, "cannot read the signature");
     } else {
       result->signatureStatus_ = CodeSignature::parse(blob, result->signature_);

@@ -5,24 +5,6 @@
 set -uo pipefail
 source "$(dirname "$0")/../lib.sh"
 
-# A folder whose file system honours the immutable flag: /run (tmpfs) where the kernel
-# supports it there, otherwise a small loop-mounted ext4.
-immutable_capable_dir() {
-  local dir=/run/immutable
-  mkdir -p "$dir"
-  touch "$dir/probe"
-  if chattr +i "$dir/probe" 2>/dev/null; then
-    chattr -i "$dir/probe"
-    rm -f "$dir/probe"
-  else
-    rm -f "$dir/probe"
-    truncate -s 16M /run/immutable.img
-    mkfs.ext4 -q -F /run/immutable.img
-    mount -o loop /run/immutable.img "$dir"
-  fi
-  echo "$dir"
-}
-
 # The allocated size that the agent reports: the 512-byte blocks of every item of the tree.
 allocated_size() {
   find "$1" -printf '%b\n' | awk '{ total += $1 } END { print total * 512 }'
@@ -139,10 +121,7 @@ run agentctl send PrivilegedAgentRemoveRequest
 check "self-removal answers with an empty success" \
   eval '[ "$status" -eq 0 ] && [ "$out" == "{\"success\":{}}" ]'
 check "the executable and the job file are gone" eval '[ ! -e "$agent" ] && [ ! -e "$job" ]'
-for _ in $(seq 1 200); do
-  kill -0 "$agent_pid" 2>/dev/null || break
-  sleep 0.01
-done
+wait_for_exit "$agent_pid"
 check "then the agent process ends" eval '! kill -0 "$agent_pid" 2>/dev/null'
 
 finish

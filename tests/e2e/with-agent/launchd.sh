@@ -95,10 +95,7 @@ run agentctl send RemoveBrokenStartupItemRequests "{\"url\":\"file://$job\"}"
 check "the agent's own job file: answered with success" \
   eval '[ "$status" -eq 0 ] && [ "$out" == "{\"success\":true}" ]'
 check "... its executable and its job file are gone" eval '[ ! -e "$agent" ] && [ ! -e "$job" ]'
-for _ in $(seq 1 200); do
-  kill -0 "$agent_pid" 2>/dev/null || break
-  sleep 0.01
-done
+wait_for_exit "$agent_pid"
 check "... and the agent process ends" eval '! kill -0 "$agent_pid" 2>/dev/null'
 
 finish

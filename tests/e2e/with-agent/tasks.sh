@@ -48,23 +48,6 @@ is_result() { # TYPE TYPETEXT
   [[ $(field type) == "$1" && $(field typeText) == "\"$2\"" ]]
 }
 
-# A folder whose file system honours the immutable flag (see files.sh).
-immutable_capable_dir() {
-  local dir=/run/immutable
-  mkdir -p "$dir"
-  touch "$dir/probe"
-  if chattr +i "$dir/probe" 2>/dev/null; then
-    chattr -i "$dir/probe"
-    rm -f "$dir/probe"
-  else
-    rm -f "$dir/probe"
-    truncate -s 16M /run/immutable.img
-    mkfs.ext4 -q -F /run/immutable.img
-    mount -o loop /run/immutable.img "$dir"
-  fi
-  echo "$dir"
-}
-
 # --- The request itself ---
 run agentctl send PrivilegedAccessTaskRequest '{"taskData":""}'
 check "empty task data fails with the unarchiver's Cocoa error 4864" \
