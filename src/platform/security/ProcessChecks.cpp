@@ -1,5 +1,7 @@
 #include "platform/security/ProcessChecks.h"
 
+#include "platform/security/ProcessStatus.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -21,8 +23,6 @@ namespace {
 
 constexpr size_t kMaxStatusSize = 64 * 1024;
 constexpr size_t kMaxEnvironmentSize = 4 * 1024 * 1024;
-
-enum class ReadOutcome { ok, missing, tooLarge, failed };
 
 // Reads an open /proc file from its start, up to `limit` bytes. Reads of a process that is
 // gone fail with ESRCH, even through a descriptor opened while it lived.
@@ -60,30 +60,18 @@ ReadOutcome readProcFile(const std::string& path, size_t limit, std::string& con
   return readAll(fd.get(), limit, contents);
 }
 
-// The number after "<field>:\t" on its own line of a /proc status-style text.
+// The number after "<field>:" on its own line of a /proc status-style text.
 std::optional<long long> numericField(std::string_view text, std::string_view field) {
-  size_t position = 0;
-  while (position < text.size()) {
-    size_t end = text.find('\n', position);
-    std::string_view line = text.substr(
-        position, end == std::string_view::npos ? std::string_view::npos : end - position);
-    position = end == std::string_view::npos ? text.size() : end + 1;
-    if (line.size() <= field.size() || line.substr(0, field.size()) != field ||
-        line[field.size()] != ':') {
-      continue;
-    }
-    std::string_view rest = line.substr(field.size() + 1);
-    while (!rest.empty() && (rest.front() == '\t' || rest.front() == ' ')) {
-      rest.remove_prefix(1);
-    }
-    long long value = 0;
-    auto [pointer, error] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
-    if (error != std::errc()) {
-      return std::nullopt;
-    }
-    return value;
+  auto value = statusField(text, field);
+  if (!value) {
+    return std::nullopt;
   }
-  return std::nullopt;
+  long long number = 0;
+  auto [pointer, error] = std::from_chars(value->data(), value->data() + value->size(), number);
+  if (error != std::errc()) {
+    return std::nullopt;
+  }
+  return number;
 }
 
 SecStatus gone(pid_t pid) {
@@ -154,6 +142,15 @@ SecStatus imageStatus(pid_t pid, ReadOutcome outcome, const std::string& text,
 }
 
 } // namespace
+
+ReadOutcome readProcessFile(int processDirectory, const char* name, size_t limit,
+                            std::string& contents) {
+  UniqueFd fd = openProcFile(processDirectory, name);
+  if (!fd.valid()) {
+    return errno == ENOENT || errno == ESRCH ? ReadOutcome::missing : ReadOutcome::failed;
+  }
+  return readAll(fd.get(), limit, contents);
+}
 
 UniqueFd openPidfd(pid_t pid) {
   return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));

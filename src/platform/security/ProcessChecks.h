@@ -10,6 +10,13 @@
 
 namespace platform::security {
 
+// How a read of a /proc file ended: `missing` means the process is gone.
+enum class ReadOutcome { ok, missing, tooLarge, failed };
+// Reads the file `name` of an open /proc/PID directory completely, up to `limit` bytes. The
+// directory stays tied to its process: once that is gone, reads end `missing`.
+ReadOutcome readProcessFile(int processDirectory, const char* name, size_t limit,
+                            std::string& contents);
+
 // A pidfd for `pid` (pidfd_open); invalid with errno set on failure. Prefer the one the
 // socket gives (peerPidfd): a pid alone may already name another process.
 UniqueFd openPidfd(pid_t pid);

@@ -1,5 +1,6 @@
 #include "platform/security/TrustAnchors.h"
 
+#include "platform/security/RootControlledPath.h"
 #include "platform/security/UniqueFd.h"
 
 #include <cerrno>
@@ -21,47 +22,13 @@ SecStatus refused(const std::string& reason) {
   return SecStatus(errSecCSSignatureFailed, "trust anchors refused: " + reason);
 }
 
-// Owned by root and not writable by group or others.
-bool isRootControlled(const struct stat& status) {
-  return status.st_uid == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-// Opens `directory` component by component without following links; in production every
-// directory on the way must be root-controlled, so that nobody but root can swap anchors in.
+// Opens `directory` without following links; in production every directory on the way must be
+// root-controlled, so that nobody but root can swap anchors in.
 SecStatus openAnchorDirectory(const std::string& directory, bool production, UniqueFd& out) {
-  if (directory.empty() || directory.front() != '/') {
-    return refused("directory must be an absolute path");
+  std::string reason;
+  if (!openDirectoryWithoutLinks(directory, production, out, reason)) {
+    return refused(reason);
   }
-  UniqueFd current(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  size_t start = 1;
-  while (true) {
-    if (!current.valid()) {
-      return refused(directory + ": " + std::strerror(errno));
-    }
-    struct stat status {};
-    if (::fstat(current.get(), &status) != 0) {
-      return refused(directory + ": " + std::strerror(errno));
-    }
-    if (production && !isRootControlled(status)) {
-      return refused(directory + " (or a parent) is writable by someone other than root");
-    }
-    if (start >= directory.size()) {
-      break;
-    }
-    size_t end = directory.find('/', start);
-    std::string component =
-        directory.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    start = end == std::string::npos ? directory.size() : end + 1;
-    if (component.empty() || component == ".") {
-      continue;
-    }
-    if (component == "..") {
-      return refused("directory must not contain \"..\"");
-    }
-    current = UniqueFd(::openat(current.get(), component.c_str(),
-                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  }
-  out = std::move(current);
   return SecStatus::success();
 }
 

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// `text` made safe to quote in a log line: control characters, DEL, the backslash and bytes
+// that are not valid UTF-8 become "\xNN" (the backslash "\\"), so that a file name cannot
+// start a forged line or hide what it is.
+std::string escapedForLog(std::string_view text);
+
+} // namespace platform
