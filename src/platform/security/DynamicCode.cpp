@@ -1,10 +1,12 @@
 #include "platform/security/DynamicCode.h"
 
+#include "platform/foundation/ReadFully.h"
 #include "platform/security/ProcessChecks.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <elf.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,6 +77,17 @@ SecStatus DynamicCode::create(pid_t pid, int pidfd, std::shared_ptr<DynamicCode>
   return SecStatus::success();
 }
 
+SecStatus DynamicCode::create(const AuditToken& token, int pidfd,
+                              std::shared_ptr<DynamicCode>& code) {
+  std::shared_ptr<DynamicCode> created;
+  if (SecStatus status = create(token.pid, pidfd, created); !status) {
+    return status;
+  }
+  created->auditToken_ = token;
+  code = std::move(created);
+  return SecStatus::success();
+}
+
 SecStatus DynamicCode::checkAlive() const {
   return isPidfdAlive(pidfd_.get()) ? SecStatus::success() : gone(pid_);
 }
@@ -90,6 +103,50 @@ SecStatus DynamicCode::checkStillRunsSameExecutable() const {
                      "process " + std::to_string(pid_) + " now runs another executable");
   }
   return SecStatus::success();
+}
+
+size_t DynamicCode::executableWordSize() const {
+  unsigned char identification[EI_NIDENT] = {};
+  if (!readFully(staticCode_->descriptor(), identification, sizeof identification, 0)) {
+    return 0;
+  }
+  switch (identification[EI_CLASS]) {
+  case ELFCLASS32:
+    return 4;
+  case ELFCLASS64:
+    return 8;
+  default:
+    return 0;
+  }
+}
+
+SecStatus DynamicCode::checkHardenedRuntime(const RuntimePolicy& policy) const {
+  RuntimeSubject subject;
+  subject.pid = pid_;
+  subject.pidfd = pidfd_.get();
+  subject.connection = auditToken_;
+  subject.executable = {staticCode_->stamp().device, staticCode_->stamp().inode};
+  subject.wordSize = executableWordSize();
+  if (subject.wordSize == 0) {
+    return SecStatus(errSecCSGuestInvalid,
+                     "process " + std::to_string(pid_) + " refused: its executable is not ELF");
+  }
+  if (SecStatus status = platform::security::checkHardenedRuntime(subject, policy); !status) {
+    return status;
+  }
+  // What was read belongs to the program judged only if the process has not started another.
+  ProcessImage image;
+  if (SecStatus status = readProcessImage(pid_, image); !status) {
+    return status;
+  }
+  if (!(image == image_)) {
+    return SecStatus(errSecCSGuestInvalid,
+                     "process " + std::to_string(pid_) + " has started another program");
+  }
+  if (SecStatus status = checkStillRunsSameExecutable(); !status) {
+    return status;
+  }
+  return checkAlive();
 }
 
 SecStatus DynamicCode::checkValidity(const ValidationOptions& options,

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "platform/security/HardenedRuntime.h"
 #include "platform/security/ProcessChecks.h"
 #include "platform/security/StaticCode.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -16,6 +18,8 @@ public:
   // `pidfd` must refer to `pid` (it is duplicated; the caller keeps its own). errSecCSNoSuchCode
   // when the process is gone (also when its pid now names another process).
   static SecStatus create(pid_t pid, int pidfd, std::shared_ptr<DynamicCode>& code);
+  // The same for the peer of a connection, keeping what the kernel recorded when it connected.
+  static SecStatus create(const AuditToken& token, int pidfd, std::shared_ptr<DynamicCode>& code);
 
   pid_t pid() const { return pid_; }
   int pidfd() const { return pidfd_.get(); }
@@ -31,11 +35,18 @@ public:
                           SigningInformation* validated = nullptr) const;
   // errSecCSNoSuchCode when the process has exited.
   SecStatus checkAlive() const;
+  // The hardened-runtime and library-validation checks (HardenedRuntime.h) of the process, which
+  // must still run the program it ran when it was found. Only a process found through a
+  // connection can pass them.
+  SecStatus checkHardenedRuntime(const RuntimePolicy& policy) const;
 
 private:
   SecStatus checkStillRunsSameExecutable() const;
+  // 4 or 8 after the ELF class of the executable; 0 when it is not ELF.
+  size_t executableWordSize() const;
 
   pid_t pid_ = 0;
+  std::optional<AuditToken> auditToken_;
   UniqueFd pidfd_;
   ProcessImage image_;
   std::shared_ptr<StaticCode> staticCode_;
