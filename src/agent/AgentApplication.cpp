@@ -9,8 +9,9 @@ AgentApplication::AgentApplication() {
   const std::string serviceName = HelperToolAutoConfig::machServiceName();
   HelperToolAutoConfig::checkLocation();
   const std::vector<std::string> requirements = HelperToolAutoConfig::authorizedClients();
+  const platform::security::RuntimePolicy runtime = HelperToolAutoConfig::clientsRuntimePolicy();
   serverEngine_ = ipc::XPCServerEngine::create(
-      ipc::XPCServerEngine::Descriptor::privilegedHelper(serviceName, requirements));
+      ipc::XPCServerEngine::Descriptor::privilegedHelper(serviceName, requirements, runtime));
 }
 
 std::string AgentApplication::launchFailureDescription(const std::exception_ptr& error) {

@@ -12,9 +12,9 @@ namespace agent {
 // the executable. Made once at start-up and kept for the life of the process.
 class AgentApplication {
 public:
-  // Reads the service name, checks the install location, reads the client requirements and
-  // builds the (not yet started) engine, in that order; throws the first error met, and then
-  // no engine exists.
+  // Reads the service name, checks the install location, reads the client requirements, looks
+  // up the clients' group and builds the (not yet started) engine, in that order; throws the first
+  // error met, and then no engine exists.
   AgentApplication();
 
   ipc::XPCServerEngine& serverEngine() const { return *serverEngine_; }

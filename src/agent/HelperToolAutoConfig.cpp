@@ -109,4 +109,13 @@ std::vector<std::string> HelperToolAutoConfig::authorizedClients() {
   return authorizedClients(readEmbeddedPropertyList(kInfoSection));
 }
 
+platform::security::RuntimePolicy
+HelperToolAutoConfig::clientsRuntimePolicy(const std::string& groupName) {
+  platform::security::RuntimePolicy policy;
+  if (auto status = platform::security::RuntimePolicy::forGroupNamed(groupName, policy); !status) {
+    misconfigured("Cannot admit clients: " + status.message());
+  }
+  return policy;
+}
+
 } // namespace agent

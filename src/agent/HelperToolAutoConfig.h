@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/foundation/PropertyList.h"
+#include "platform/security/HardenedRuntime.h"
 
 #include <string>
 #include <string_view>
@@ -22,6 +23,11 @@ struct HelperToolAutoConfig {
   static std::string machServiceName();
   static void checkLocation();
   static std::vector<std::string> authorizedClients();
+  // What a client's process must show besides its signature: it runs set-group-ID to the
+  // clients' group that the build names (kDefaultClientsGroupName), looked up in the group
+  // database, which only root can change. Throws AutoConfigError when the group is missing.
+  static platform::security::RuntimePolicy
+  clientsRuntimePolicy(const std::string& groupName = platform::security::kDefaultClientsGroupName);
 
   // The same rules applied to property lists and paths already at hand.
   static std::string machServiceName(const platform::PropertyList& launchdPropertyList);

@@ -3,6 +3,7 @@
 // only through exit: status 1 when start-up fails, status 0 when a request asks for it.
 
 #include "agent/AgentApplication.h"
+#include "agent/FrameworkLog.h"
 #include "agent/OperationHandlers.h"
 #include "platform/dispatch/DispatchMain.h"
 #include "platform/log/OSLog.h"
@@ -14,6 +15,7 @@
 int main() {
   const platform::OSLog log("PrivilegedAgent", "Agent");
   log.info("Staring agent...");
+  agent::installFrameworkLogHandler();
 
   // Never released: the application lives as long as the process.
   std::unique_ptr<agent::AgentApplication> application;

@@ -50,6 +50,18 @@ bool CodeSigningRule::isAuthorized(const XPCCredentials& credentials) const {
   return true;
 }
 
+bool HardenedRuntimeRule::isAuthorized(const XPCCredentials& credentials) const {
+  SecStatus status = credentials.secCode
+                         ? credentials.secCode->checkHardenedRuntime(policy)
+                         : SecStatus(platform::security::errSecCSNoSuchCode, "no code to judge");
+  if (!status) {
+    Logger::error(
+        [&] { return credentials.description + " - Rejected with: " + status.description(); });
+    return false;
+  }
+  return true;
+}
+
 std::optional<platform::URL> ParentBundleRule::parentBundleURL(const platform::URL& bundle) {
   auto components = pathComponents(bundle.path());
   auto contents = std::find(components.rbegin(), components.rend(), "Contents");
@@ -103,6 +115,12 @@ AnyAuthorizationRule either(AnyAuthorizationRule first, AnyAuthorizationRule sec
     bool firstGrants = first->isAuthorized(credentials);
     bool secondGrants = second->isAuthorized(credentials);
     return firstGrants || secondGrants;
+  });
+}
+
+AnyAuthorizationRule both(AnyAuthorizationRule first, AnyAuthorizationRule second) {
+  return std::make_shared<BlockRule>([first, second](const XPCCredentials& credentials) {
+    return first->isAuthorized(credentials) && second->isAuthorized(credentials);
   });
 }
 

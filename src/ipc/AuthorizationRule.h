@@ -2,6 +2,7 @@
 
 #include "ipc/XPCCredentials.h"
 #include "platform/foundation/URL.h"
+#include "platform/security/HardenedRuntime.h"
 #include "platform/security/StaticCode.h"
 
 #include <functional>
@@ -49,6 +50,16 @@ private:
   platform::security::ValidationOptions options_;
 };
 
+// Grants a client whose process the kernel guarantees to run only its own signed code: the
+// hardened-runtime and library-validation stand-in (platform/security/HardenedRuntime.h). A
+// refusal is logged with its cause.
+class HardenedRuntimeRule final : public AuthorizationRule {
+public:
+  explicit HardenedRuntimeRule(platform::security::RuntimePolicy policy) : policy(policy) {}
+  bool isAuthorized(const XPCCredentials& credentials) const override;
+  platform::security::RuntimePolicy policy;
+};
+
 // Grants a client whose executable lies inside the bundle that encloses the server's bundle.
 class ParentBundleRule final : public AuthorizationRule {
 public:
@@ -64,6 +75,8 @@ using AnyAuthorizationRule = std::shared_ptr<const AuthorizationRule>;
 
 // A rule that asks `first`, then `second`, always both, and grants when either grants.
 AnyAuthorizationRule either(AnyAuthorizationRule first, AnyAuthorizationRule second);
+// A rule that grants when both grant; `second` is asked only when `first` granted.
+AnyAuthorizationRule both(AnyAuthorizationRule first, AnyAuthorizationRule second);
 
 // What the own process's app-sandbox entitlement is: absent, a boolean, or something else;
 // `noTask` when the process's own code could not be inspected.

@@ -169,10 +169,15 @@ XPCConnection::XPCConnection(std::shared_ptr<platform::xpc::Connection> transpor
   if (options_.verifyPeerIdentity) {
     const auto& peer = transport_->peer();
     platform::security::PeerIdentity identity;
-    if (peer.pidfd() >= 0 &&
-        platform::security::PeerIdentity::record(peer.credentials().pid, peer.pidfd(), identity)
-            .ok()) {
+    auto status = peer.pidfd() >= 0
+                      ? platform::security::PeerIdentity::record(peer.credentials().pid,
+                                                                 peer.pidfd(), identity)
+                      : platform::security::SecStatus(platform::security::errSecCSNoSuchCode,
+                                                      "the kernel gave no pidfd of the peer");
+    if (status.ok()) {
       peerIdentity_ = std::move(identity);
+    } else {
+      identityFailure_ = status.description();
     }
   }
 }
@@ -210,6 +215,12 @@ void XPCConnection::connectionEnded() {
 }
 
 void XPCConnection::receive(platform::xpc::Message message, platform::xpc::Reply reply) {
+  if (options_.verifyPeerIdentity && !peerIdentity_) {
+    // Never reached through the listener, which drops such connections: no frame is served
+    // without the identity check.
+    transport_->invalidate();
+    return;
+  }
   if (peerIdentity_) {
     auto status = peerIdentity_->stillSame();
     if (!status.ok()) {
@@ -295,8 +306,10 @@ XPCCredentials XPCConnection::credentials() {
     Logger::error([&] { return description() + " - Failed to load audit token"; });
     throw SecurityErrors::credentialsNotAvailable();
   }
+  const auto& ids = peer.credentials();
   std::shared_ptr<platform::security::DynamicCode> code;
-  auto status = platform::security::DynamicCode::create(peer.credentials().pid, peer.pidfd(), code);
+  auto status = platform::security::DynamicCode::create(
+      platform::security::AuditToken{ids.pid, ids.uid, ids.gid}, peer.pidfd(), code);
   if (!status.ok() || !code) {
     throw SecurityErrors::failedToLoadSecurityCodeForClient(status.code());
   }

@@ -50,6 +50,9 @@ public:
   void invalidate() override;
 
   const std::optional<std::string>& serviceName() const { return options_.serviceName; }
+  // Why the peer's identity could not be recorded at creation (verifyPeerIdentity): such a
+  // connection must be refused, since no frame of it can be checked.
+  const std::optional<std::string>& identityFailure() const { return identityFailure_; }
   pid_t peerProcessIdentifier() const { return transport_->peerCredentials().pid; }
   // How many connection wrappers exist (leak tests).
   static long liveCountForTest() { return liveCount_.load(); }
@@ -77,6 +80,7 @@ private:
   platform::reactive::PassthroughSubject<XPCConnectionError> errors_;
   std::shared_ptr<RequestStream> requestStream_;
   std::optional<platform::security::PeerIdentity> peerIdentity_;
+  std::optional<std::string> identityFailure_;
   std::atomic<bool> ended_{false};
 
   static inline std::atomic<long> liveCount_{0};

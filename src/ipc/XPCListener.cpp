@@ -40,6 +40,17 @@ void XPCListener::accept(
   auto connection = XPCConnection::create(
       std::move(transport),
       XPCConnection::Options{.verifyPeerIdentity = true, .serviceName = serviceName});
+  if (const auto& failure = connection->identityFailure()) {
+    // Fail closed: a peer whose identity cannot be pinned (out of descriptors, in the middle of
+    // an exec, gone already) is never served.
+    Logger::error([&] {
+      return connection->description() + " - refused, client pid <" +
+             std::to_string(connection->peerProcessIdentifier()) +
+             ">: its identity cannot be recorded: " + *failure;
+    });
+    connection->invalidate();
+    return;
+  }
   Logger::info([&] {
     return connection->description() + " - accepted, client pid <" +
            std::to_string(connection->peerProcessIdentifier()) +

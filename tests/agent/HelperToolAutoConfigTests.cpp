@@ -97,5 +97,16 @@ TEST(HelperToolAutoConfig, LocationMustBeTheHelperToolsDirectory) {
   EXPECT_EQ(misconfiguration([] { HelperToolAutoConfig::checkLocation(); }), expected);
 }
 
+TEST(HelperToolAutoConfig, ClientsGroupMustExistAndNotBeRoots) {
+  // "daemon" is group 1 on every Debian system.
+  EXPECT_EQ(HelperToolAutoConfig::clientsRuntimePolicy("daemon").clientsGroup, 1u);
+  EXPECT_EQ(
+      misconfiguration([] { HelperToolAutoConfig::clientsRuntimePolicy("no-such-group-7q"); }),
+      "Cannot admit clients: the clients' group \"no-such-group-7q\" does not exist");
+  EXPECT_EQ(
+      misconfiguration([] { HelperToolAutoConfig::clientsRuntimePolicy("root"); }),
+      "Cannot admit clients: the clients' group \"root\" is root's group, not a dedicated one");
+}
+
 } // namespace
 } // namespace agent

@@ -25,20 +25,17 @@ std::unique_ptr<XPCListenerType> makeListener(const XPCServerEngine::ServerType&
 
 } // namespace
 
-XPCServerEngine::Descriptor
-XPCServerEngine::Descriptor::privilegedHelper(std::string name,
-                                              const std::vector<std::string>& requirements,
-                                              platform::security::ValidationOptions options) {
+XPCServerEngine::Descriptor XPCServerEngine::Descriptor::privilegedHelper(
+    std::string name, const std::vector<std::string>& requirements,
+    std::optional<platform::security::RuntimePolicy> runtime,
+    platform::security::ValidationOptions options) {
   AnyAuthorizationRule rule = std::make_shared<AlwaysRule>(false);
   for (const std::string& requirement : requirements) {
-    auto codeSigning = std::make_shared<CodeSigningRule>(requirement, options);
-    rule =
-        std::make_shared<BlockRule>([older = rule, codeSigning](const XPCCredentials& credentials) {
-          // Both are always asked, the older rule first: every failing requirement logs its line.
-          bool olderGrants = older->isAuthorized(credentials);
-          bool thisGrants = codeSigning->isAuthorized(credentials);
-          return olderGrants || thisGrants;
-        });
+    // Both are always asked, the older rule first: every failing requirement logs its line.
+    rule = either(rule, std::make_shared<CodeSigningRule>(requirement, options));
+  }
+  if (runtime) {
+    rule = both(std::make_shared<HardenedRuntimeRule>(*runtime), rule);
   }
   return Descriptor{ServerType::privilegedHelper(std::move(name)), ClientRequirement{rule}};
 }

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,11 @@ public:
 
     // A privileged helper named `name` that admits a client satisfying at least one of the
     // requirement strings; every requirement is checked on every evaluation, the older first.
+    // With `runtime`, a client must first pass the hardened-runtime checks of that policy
+    // (HardenedRuntimeRule); the requirements are not evaluated for one that fails them.
     static Descriptor privilegedHelper(std::string name,
                                        const std::vector<std::string>& requirements,
+                                       std::optional<platform::security::RuntimePolicy> runtime,
                                        platform::security::ValidationOptions options = {});
   };
 

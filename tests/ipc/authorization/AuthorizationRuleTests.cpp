@@ -61,7 +61,7 @@ const std::vector<std::string>& agentRequirements() {
 
 bool admittedByAgent(const XPCCredentials& credentials) {
   auto descriptor = XPCServerEngine::Descriptor::privilegedHelper(
-      "com.quillby.Lumora5.Agent", agentRequirements(), testOptions());
+      "com.quillby.Lumora5.Agent", agentRequirements(), std::nullopt, testOptions());
   return descriptor.requirement.rule->isAuthorized(credentials);
 }
 
@@ -109,7 +109,7 @@ TEST(CodeSigningRule, ARequirementThatDoesNotCompileIsLoggedAndTheOthersStillRun
   RunningClient client(
       signedProgram(SECURITY_TEST_PROGRAM, "compiles", "com.quillby.Lumora5", world().teamLeaf));
   auto descriptor = XPCServerEngine::Descriptor::privilegedHelper(
-      "x", {"identifier (((", kMainAppRequirement}, testOptions());
+      "x", {"identifier (((", kMainAppRequirement}, std::nullopt, testOptions());
   EXPECT_TRUE(descriptor.requirement.rule->isAuthorized(client.credentials));
   EXPECT_EQ(
       log.count("Connection<TEST> - Rejected with: failedToMakeRequirement(\"identifier (((\")"),
@@ -130,9 +130,8 @@ TEST(AuthorizationRules, AlwaysRuleAndEitherAskEveryRule) {
   EXPECT_TRUE(either(counting(true), counting(false))->isAuthorized(unusable));
   EXPECT_EQ(asked, 2);
   EXPECT_FALSE(either(counting(false), counting(false))->isAuthorized(unusable));
-  EXPECT_FALSE(
-      XPCServerEngine::Descriptor::privilegedHelper("x", {}).requirement.rule->isAuthorized(
-          unusable));
+  EXPECT_FALSE(XPCServerEngine::Descriptor::privilegedHelper("x", {}, std::nullopt)
+                   .requirement.rule->isAuthorized(unusable));
 }
 
 TEST(ParentBundleRule, ComparesWholePathComponents) {
