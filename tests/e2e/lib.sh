@@ -9,6 +9,7 @@
 build=${SANDBOX_BUILD:?run inside scripts/sandbox}
 agent=/Library/PrivilegedHelperTools/com.quillby.Lumora5.Agent
 socket=/run/com.quillby.Lumora5.Agent
+clients_group=$(cat "$build/clients-group")
 checks=0
 failures=0
 

@@ -43,7 +43,7 @@ check "an unsigned client is refused: unauthorized (exit 5)" \
   eval '[ "$status" -eq 5 ] && contains "$err" unauthorized'
 
 mkdir -p /run/other
-cp "$build/tools/agentctl/agentctl" /run/other/agentctl
+install -g "$clients_group" -m 2755 "$(command -v agentctl)" /run/other/agentctl
 "$build/tools/codesign/agent-codesign" --identifier com.example.Other \
   --key "$build/pki/client.key" --cert "$build/pki/client.pem" /run/other/agentctl
 run /run/other/agentctl health

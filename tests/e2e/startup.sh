@@ -92,4 +92,18 @@ check "... and refuses every client: unauthorized (exit 5)" \
   eval '[ "$status" -eq 5 ] && contains "$err" unauthorized'
 stop_agent
 
+# Without the clients' group no client could ever be admitted: a failed launch.
+install -m 0755 "$build/src/agent/com.quillby.Lumora5.Agent" "$agent"
+cp /etc/group /run/group.saved
+groupdel "$clients_group"
+start_agent
+status=0
+wait "$agent_pid" || status=$?
+out=$(cat /run/agent.log) err=
+cp /run/group.saved /etc/group
+check "no clients' group: exit 1" [ "$status" -eq 1 ]
+check "... with the cause" contains "$out" \
+  $'Failed to launch agent:\nCannot admit clients: the clients\' group "'"$clients_group"'" does not exist'
+check "... and no socket" [ ! -e "$socket" ]
+
 finish

@@ -51,7 +51,7 @@ as_nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 run "${as_nobody[@]}" rm -f /run/files/private/secret.txt
 check "the unprivileged user cannot remove the root-only file itself" \
   [ -e /run/files/private/secret.txt ]
-run "${as_nobody[@]}" "$build/tools/agentctl/agentctl" send RemoveFileRequest \
+run "${as_nobody[@]}" agentctl send RemoveFileRequest \
   '{"url":"file:///run/files/private/secret.txt"}'
 check "through the agent, the unprivileged client removes it" \
   eval '[ "$out" == "{\"success\":true}" ] && [ ! -e /run/files/private/secret.txt ]'
