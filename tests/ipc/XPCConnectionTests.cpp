@@ -4,9 +4,13 @@
 #include "ipc/XPCProtocolError.h"
 
 #include <condition_variable>
+#include <cstring>
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace ipc {
@@ -276,6 +280,50 @@ TEST(XPCListenerLog, AcceptedConnectionsNameTheirPeerAndService) {
                            ">, service: " + name.value_or("<unknown>");
     EXPECT_TRUE(log.contains(expected)) << expected;
   }
+}
+
+// An accepted connection of a peer that connected from a child and has exited (and been
+// reaped) by the time the connection is wrapped, and one from this live process.
+std::shared_ptr<platform::xpc::Connection> acceptedTransport(bool peerExits) {
+  const std::string path =
+      ::testing::TempDir() + "xpc-identity-" + std::to_string(getpid()) + ".sock";
+  ::unlink(path.c_str());
+  platform::UniqueFd listening(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  auto* raw = reinterpret_cast<sockaddr*>(&address);
+  EXPECT_EQ(::bind(listening.get(), raw, sizeof address), 0);
+  EXPECT_EQ(::listen(listening.get(), 1), 0);
+  platform::UniqueFd own;
+  if (peerExits) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      _exit(::connect(fd, raw, sizeof address) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, 0), child);
+  } else {
+    own = platform::UniqueFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    EXPECT_EQ(::connect(own.get(), raw, sizeof address), 0);
+  }
+  platform::UniqueFd accepted(::accept4(listening.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  ::unlink(path.c_str());
+  platform::NSError error;
+  return platform::xpc::Connection::adopt(std::move(accepted), {}, &error);
+}
+
+TEST(XPCConnectionIdentity, APeerWhoseIdentityCannotBeRecordedIsMarkedForRefusal) {
+  auto live = XPCConnection::create(acceptedTransport(false),
+                                    {.verifyPeerIdentity = true, .serviceName = {}});
+  EXPECT_FALSE(live->identityFailure());
+  auto gone = XPCConnection::create(acceptedTransport(true),
+                                    {.verifyPeerIdentity = true, .serviceName = {}});
+  ASSERT_TRUE(gone->identityFailure());
+  EXPECT_NE(gone->identityFailure()->find("-67065"), std::string::npos) << *gone->identityFailure();
+  // Without the check asked for, nothing is recorded and nothing is refused.
+  EXPECT_FALSE(XPCConnection::create(acceptedTransport(true), {})->identityFailure());
 }
 
 } // namespace

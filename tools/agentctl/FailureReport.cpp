@@ -11,6 +11,7 @@
 
 #include <iostream>
 #include <string>
+#include <sys/auxv.h>
 
 namespace agentctl {
 
@@ -23,7 +24,12 @@ namespace {
 
 int reportProtocolError(const ipc::XPCProtocolError& error) {
   if (error.is<ipc::XPCProtocolError::Unauthorized>()) {
-    return fail(kUnauthorized, "refused by the agent: unauthorized");
+    // The usual cause for an otherwise genuine copy: the kernel did not start it in
+    // secure-execution mode, so the agent cannot trust that it runs only its own code.
+    const char* hint = ::getauxval(AT_SECURE) == 0
+                           ? " (this copy does not run set-group-ID to the clients' group)"
+                           : "";
+    return fail(kUnauthorized, std::string("refused by the agent: unauthorized") + hint);
   }
   if (error.is<ipc::XPCProtocolError::Timeout>()) {
     return fail(kTimeout, "the agent did not answer in time (timeout)");
