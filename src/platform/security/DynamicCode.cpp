@@ -92,6 +92,14 @@ SecStatus DynamicCode::checkAlive() const {
   return isPidfdAlive(pidfd_.get()) ? SecStatus::success() : gone(pid_);
 }
 
+SecStatus DynamicCode::checkSameProgram(const ProcessImage& image) const {
+  if (!(image == image_)) {
+    return SecStatus(errSecCSGuestInvalid,
+                     "process " + std::to_string(pid_) + " has started another program");
+  }
+  return checkStillRunsSameExecutable();
+}
+
 SecStatus DynamicCode::checkStillRunsSameExecutable() const {
   struct stat status {};
   if (::stat(executableLink(pid_).c_str(), &status) != 0) {
@@ -139,11 +147,7 @@ SecStatus DynamicCode::checkHardenedRuntime(const RuntimePolicy& policy) const {
   if (SecStatus status = readProcessImage(pid_, image); !status) {
     return status;
   }
-  if (!(image == image_)) {
-    return SecStatus(errSecCSGuestInvalid,
-                     "process " + std::to_string(pid_) + " has started another program");
-  }
-  if (SecStatus status = checkStillRunsSameExecutable(); !status) {
+  if (SecStatus status = checkSameProgram(image); !status) {
     return status;
   }
   return checkAlive();
@@ -159,11 +163,7 @@ SecStatus DynamicCode::checkValidity(const ValidationOptions& options,
   if (SecStatus status = checkProcessHardening(pid_, &image); !status) {
     return status;
   }
-  if (!(image == image_)) {
-    return SecStatus(errSecCSGuestInvalid,
-                     "process " + std::to_string(pid_) + " has started another program");
-  }
-  if (SecStatus status = checkStillRunsSameExecutable(); !status) {
+  if (SecStatus status = checkSameProgram(image); !status) {
     return status;
   }
   // The /proc reads above were of our process only if it is still alive now.

@@ -42,6 +42,9 @@ public:
 
 private:
   SecStatus checkStillRunsSameExecutable() const;
+  // errSecCSGuestInvalid when `image`, read just now, is not the one found at creation (the
+  // process has exec'd since), or the process runs another executable.
+  SecStatus checkSameProgram(const ProcessImage& image) const;
   // 4 or 8 after the ELF class of the executable; 0 when it is not ELF.
   size_t executableWordSize() const;
 
