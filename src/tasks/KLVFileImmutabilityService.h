@@ -22,6 +22,10 @@ public:
   // Clears the flags of `path` and of everything below it down to the depth limit. Collects
   // every failure: one is reported as it is, several under kKLVEmbeddedErrorsKey.
   bool unlockFileWithPath(const std::string& path, platform::NSError* error) const;
+  // Clears the flags of `path` alone, never of what lies below it.
+  bool unlockFileItselfWithPath(const std::string& path, platform::NSError* error) const {
+    return unlockOne(path, error);
+  }
   bool lockFileWithPath(const std::string& path, uint32_t flags, platform::NSError* error) const;
   bool isLockedFileAt(const std::string& path, uint32_t flags, platform::NSError* error) const;
   bool isLockedFileAt(const std::string& path, platform::NSError* error) const {

@@ -83,10 +83,12 @@ bool KLVFileRemoverService::forceRemove(const std::string& path, NSError* error)
     platform::setError(error, wrapped(kKLVFileRemoverNoSuchItem, firstError, path));
     return false;
   }
+  // Unlock only what the removal needs: the parent folder itself (its flag forbids removing
+  // entries) and the item's own tree. Siblings, and anything above the parent, keep their flags.
   std::vector<NSError> collected;
   const std::string parent = parentPath(path);
   NSError unlockError;
-  if (!immutabilityService_.unlockFileWithPath(parent, &unlockError)) {
+  if (!immutabilityService_.unlockFileItselfWithPath(parent, &unlockError)) {
     collected.push_back(wrapped(kKLVFileRemoverUnlockFailed, unlockError, parent));
   }
   unlockError = NSError();
@@ -95,14 +97,14 @@ bool KLVFileRemoverService::forceRemove(const std::string& path, NSError* error)
   }
   NSError secondError;
   const bool removed = fileManager.removeItemAtPath(path, &secondError);
-  if (!removed) {
-    collected.push_back(secondError);
+  if (removed) {
+    // What went wrong on the way does not matter once the item is gone.
+    return true;
   }
-  if (!collected.empty()) {
-    platform::setError(error, NSError(kKLVFileRemoverErrorDomain, kKLVFileRemoverCollectedErrors,
-                                      {{kKLVEmbeddedErrorsKey, std::move(collected)}}));
-  }
-  return removed;
+  collected.push_back(secondError);
+  platform::setError(error, NSError(kKLVFileRemoverErrorDomain, kKLVFileRemoverCollectedErrors,
+                                    {{kKLVEmbeddedErrorsKey, std::move(collected)}}));
+  return false;
 }
 
 bool KLVFileRemoverService::klv_removeEmptyParentDirectories(const std::string& directory,

@@ -95,17 +95,25 @@ check "removal: ... naming the item, over the file error 4" \
         [ "$(field error.userInfo.NSUnderlyingError.code)" == 4 ]'
 
 locked=$(immutable_capable_dir)
-mkdir -p "$locked/dir"
+mkdir -p "$locked/dir/folder"
 echo locked >"$locked/dir/locked"
 echo sibling >"$locked/dir/sibling"
-chattr +i "$locked/dir/locked" "$locked/dir/sibling"
-check "removal: the test files are immutable before the task" \
-  eval 'lsattr "$locked/dir/locked" "$locked/dir/sibling" | grep -c "^[^ ]*i" | grep -qx 2'
+echo nested >"$locked/dir/folder/nested"
+echo above >"$locked/above"
+chattr +i "$locked/dir/locked" "$locked/dir/sibling" "$locked/dir/folder/nested" "$locked/above"
+chattr +i "$locked/dir"
+check "removal: the test files and their folder are immutable before the task" \
+  eval 'lsattr -d "$locked/dir" "$locked/dir/locked" "$locked/dir/sibling" | grep -c "^[^ ]*i" | grep -qx 3'
 task KLVPrivilegedAccessFileRemoverTask "{\"url\":\"$locked/dir/locked\"}"
-check "removal: an immutable file is removed" \
-  eval '[ "$status" -eq 0 ] && is_result 1 success && [ ! -e "$locked/dir/locked" ]'
-check "removal: unlocking the parent tree clears a sibling's flag too, and keeps the sibling" \
-  eval '[ -e "$locked/dir/sibling" ] && ! lsattr "$locked/dir/sibling" | grep -q "^[^ ]*i"'
+check "removal: an immutable file in an immutable folder is removed: success, and no error" \
+  eval '[ "$status" -eq 0 ] && is_result 1 success && [ "$(field error)" == null ] &&
+        [ ! -e "$locked/dir/locked" ]'
+check "removal: the folder itself was unlocked, as removing its entry needs" \
+  eval '! lsattr -d "$locked/dir" | grep -q "^[^ ]*i"'
+check "removal: siblings, their contents and what lies above the folder keep their flags" \
+  eval 'lsattr "$locked/dir/sibling" "$locked/dir/folder/nested" "$locked/above" |
+        grep -c "^[^ ]*i" | grep -qx 3'
+chattr -i "$locked/dir/sibling" "$locked/dir/folder/nested" "$locked/above"
 
 # A relative URL names no file: the agent refuses to act and its error names the URL as given.
 echo keep >/run/rm/relative
