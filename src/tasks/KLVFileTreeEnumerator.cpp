@@ -46,11 +46,18 @@ void KLVFileTreeEnumerator::run(const KLVFileTreeEnumeratorRequest& request) {
   }
   struct stat status {};
   if (::lstat(request.url.c_str(), &status) != 0) {
-    status.st_mode = 0;
+    // A root that does not exist (or cannot be looked at) is no tree: nothing is reported as
+    // found.
+    delegate_->catchError(
+        *this, platform::NSError(
+                   kKLVFileTreeEnumeratorErrorDomain, kKLVFileTreeEnumeratorCannotOpenErrorCode,
+                   {{platform::NSURLErrorKey, platform::URL::fileURLWithPath(request.url)},
+                    {platform::NSUnderlyingErrorKey,
+                     std::make_shared<const platform::NSError>(platform::NSError::posix(errno))}}));
+    return;
   }
-  const std::optional<std::string> canonical = S_ISLNK(status.st_mode) || status.st_mode == 0
-                                                   ? std::nullopt
-                                                   : klv_canonicalPath(request.url);
+  const std::optional<std::string> canonical =
+      S_ISLNK(status.st_mode) ? std::nullopt : klv_canonicalPath(request.url);
   const KLVFileTreeItem root{request.url, status, canonical};
   if (!root.isDirectory()) {
     delegate_->iterateFile(*this, root);

@@ -30,17 +30,28 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessEnumeratorTask::classOb
 ResultPtr KLVPrivilegedAccessEnumeratorTask::perform() {
   filter_ = std::make_unique<KLVDSStoreURLFilter>();
   enumeratedFileURLs_.clear();
+  rootError_.reset();
   KLVFileTreeEnumeratorRequest request;
   request.url = klv_fileSystemPath(rootURL_);
   request.maxEnumerationDepth = maxEnumerationDepth_;
   request.filter = filter_.get();
   KLVFileTreeEnumerator enumerator({request}, this);
   enumerator.perform();
-  auto result = KLVResultObject::successResultWithValue(
-      platform::archive::NSArray::make(std::move(enumeratedFileURLs_)));
+  // A root that could not be walked is a failure, not an empty (or one-record) success.
+  auto result = rootError_ ? KLVResultObject::failureResultWithError(*rootError_)
+                           : KLVResultObject::successResultWithValue(platform::archive::NSArray::make(
+                                 std::move(enumeratedFileURLs_)));
   enumeratedFileURLs_.clear();
+  rootError_.reset();
   filter_.reset();
   return result;
+}
+
+void KLVPrivilegedAccessEnumeratorTask::catchError(KLVFileTreeEnumerator&,
+                                                   const platform::NSError& error) {
+  if (!rootError_) {
+    rootError_ = error;
+  }
 }
 
 bool KLVPrivilegedAccessEnumeratorTask::iterateDirectory(KLVFileTreeEnumerator&,

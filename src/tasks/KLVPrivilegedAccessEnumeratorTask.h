@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace tasks {
@@ -46,6 +47,7 @@ public:
 private:
   bool iterateDirectory(KLVFileTreeEnumerator& enumerator, const KLVFileTreeItem& item) override;
   void iterateFile(KLVFileTreeEnumerator& enumerator, const KLVFileTreeItem& item) override;
+  void catchError(KLVFileTreeEnumerator& enumerator, const platform::NSError& error) override;
   void addItem(const KLVFileTreeItem& item);
 
   platform::URL rootURL_;
@@ -54,6 +56,8 @@ private:
   // Exist only while the task runs.
   std::vector<platform::archive::ObjectPtr> enumeratedFileURLs_;
   std::unique_ptr<KLVURLFilter> filter_;
+  // The enumerator's error when the root could not be walked at all.
+  std::optional<platform::NSError> rootError_;
 };
 
 } // namespace tasks

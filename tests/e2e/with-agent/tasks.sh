@@ -208,6 +208,11 @@ check "enumeration: files only, down to the children of the root's folders at de
 task KLVPrivilegedAccessEnumeratorTask "{\"rootURL\":\"$tree/top\"}"
 check "enumeration: a file as the root gives exactly its record" \
   eval '[ "$status" -eq 0 ] && [ "$(origins)" == "$tree/top" ]'
+task KLVPrivilegedAccessEnumeratorTask "{\"rootURL\":\"$tree/missing\"}"
+check "enumeration: a missing root is a failure in the enumerator's domain, with no records" \
+  eval '[ "$status" -eq 1 ] && is_result 2 failure && [ "$(field value)" == null ] &&
+        [ "$(field error.domain)" == "\"kKLVFileTreeEnumeratorErrorDomain\"" ] &&
+        [ "$(field error.code)" == 1 ] && [ "$(field error.userInfo.NSUnderlyingError.code)" == 2 ]'
 
 # --- Empty directories ---
 mkdir -p /run/dirs/finder /run/dirs/hidden /run/dirs/empty
