@@ -14,12 +14,13 @@ BrokenStartupItemsPrivilegedOperations::BrokenStartupItemsPrivilegedOperations(
 
 bool BrokenStartupItemsPrivilegedOperations::removeBrokenStartupItem(
     const platform::URL& url) const {
-  const std::string path = url.path();
-  if (!isUsableRequestPath(path) || namesRootFolder(path)) {
+  const auto named = requestPath(url);
+  if (!named || namesRootFolder(*named)) {
     // launchctl and the removal would resolve a relative path against the agent's working
     // folder, an empty one would read as already removed, and the root folder is no item.
     return false;
   }
+  const std::string& path = *named;
   // A folder is no job file: launchctl would unload every job inside it and the removal
   // would take the whole tree.
   bool isDirectory = false;

@@ -66,6 +66,14 @@ bool isUsableRequestPath(std::string_view path) {
   return !path.empty() && path.front() == '/' && utilities::hasFileSystemRepresentation(path);
 }
 
+std::optional<std::string> requestPath(const platform::URL& url) {
+  auto path = url.fileSystemPath();
+  if (!path || !isUsableRequestPath(*path)) {
+    return std::nullopt;
+  }
+  return path;
+}
+
 bool namesRootFolder(std::string_view path) {
   size_t depth = 0;
   size_t start = 0;
@@ -93,6 +101,10 @@ platform::NSError unusablePathError(const std::string& path) {
   return platform::NSError::cocoaFile(platform::NSFileWriteInvalidFileNameError, path);
 }
 
+platform::NSError unusablePathError(const platform::URL& url) {
+  return unusablePathError(url.absoluteString());
+}
+
 void throwFileManagerError(platform::NSError error, const std::string& path) {
   if (error.domain().empty()) {
     error = platform::NSError::cocoaFile(platform::NSFileWriteUnknownError, path);
@@ -108,35 +120,35 @@ FileSystemPrivilegedOperations::FileSystemPrivilegedOperations(AgentInstallation
       installation_(std::move(installation)) {}
 
 bool FileSystemPrivilegedOperations::fileExists(const platform::URL& url) const {
-  const std::string path = url.path();
-  return isUsableRequestPath(path) && fileManager_.fileExistsAtPath(path);
+  const auto path = requestPath(url);
+  return path && fileManager_.fileExistsAtPath(*path);
 }
 
 uint64_t FileSystemPrivilegedOperations::fileSize(const platform::URL& url) const {
-  const std::string path = url.path();
-  return isUsableRequestPath(path) ? utilities::LRByteSizer::byteSizeAtPath(path) : 0;
+  const auto path = requestPath(url);
+  return path ? utilities::LRByteSizer::byteSizeAtPath(*path) : 0;
 }
 
 bool FileSystemPrivilegedOperations::removeFile(const platform::URL& url) const {
-  const std::string path = url.path();
-  if (!isUsableRequestPath(path)) {
+  const auto path = requestPath(url);
+  if (!path) {
     // The removal would report such a path as missing, that is as removed, although the
     // client's item was never looked at.
-    throw platform::NSErrorException(unusablePathError(path));
+    throw platform::NSErrorException(unusablePathError(url));
   }
-  if (namesRootFolder(path)) {
-    throw platform::NSErrorException(rootFolderRemovalError(path));
+  if (namesRootFolder(*path)) {
+    throw platform::NSErrorException(rootFolderRemovalError(*path));
   }
   platform::NSError error;
-  if (!utilities::removeFileAndHandleLockAtPath(path, &error)) {
-    throwFileManagerError(std::move(error), path);
+  if (!utilities::removeFileAndHandleLockAtPath(*path, &error)) {
+    throwFileManagerError(std::move(error), *path);
   }
   return true;
 }
 
 bool FileSystemPrivilegedOperations::truncateFile(const platform::URL& url) const {
-  const std::string path = url.path();
-  return isUsableRequestPath(path) && utilities::truncateFileAtPath(path);
+  const auto path = requestPath(url);
+  return path && utilities::truncateFileAtPath(*path);
 }
 
 bool FileSystemPrivilegedOperations::moveFile(const std::string& source,

@@ -74,10 +74,13 @@ void removeAgentExecutableAndJobFile(const utilities::FileManager& fileManager,
                                      const AgentInstallation& installation,
                                      const std::string& identifier);
 
-// Whether a path from a request may reach the file system: absolute, without NUL bytes. A URL
-// whose path is not valid UTF-8 has an empty path, and a relative path would be resolved
-// against the agent's working folder, which no client means; both name nothing.
+// Whether a path from a request may reach the file system: absolute, without NUL bytes. A
+// relative path would be resolved against the agent's working folder, which no client means.
 bool isUsableRequestPath(std::string_view path);
+// The file that a request's URL names: only a file URL names one (an "http:" URL whose path
+// happens to be "/etc/passwd" does not), with its path as the bytes it decodes to, since file
+// names need not be UTF-8. None when the URL names no file.
+std::optional<std::string> requestPath(const platform::URL& url);
 // Whether the path names the root folder once "." and ".." are resolved ("/", "/.", "/tmp/..").
 // The root is never removed, and a refused removal must not go on to clear the immutable
 // flags of every item on the disk, as the forced removal's retry would.
@@ -86,6 +89,8 @@ bool namesRootFolder(std::string_view path);
 platform::NSError rootFolderRemovalError(const std::string& path);
 // The error of a request whose path is not usable: the file manager's invalid-file-name error.
 platform::NSError unusablePathError(const std::string& path);
+// The same for a URL that names no file, quoting the URL as it came.
+platform::NSError unusablePathError(const platform::URL& url);
 // Throws a file manager's error; one that was left empty becomes the unknown write error of
 // `path`, so that a failure never reaches the client as success.
 [[noreturn]] void throwFileManagerError(platform::NSError error, const std::string& path);

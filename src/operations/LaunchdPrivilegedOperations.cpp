@@ -19,11 +19,12 @@ LaunchdPrivilegedOperations::LaunchdPrivilegedOperations(
       privilegedHelperToolsPath_(std::move(privilegedHelperToolsPathForTest)) {}
 
 bool LaunchdPrivilegedOperations::removeLaunchAgent(const platform::URL& url) const {
-  const std::string path = url.path();
-  if (!isUsableRequestPath(path)) {
+  const auto named = requestPath(url);
+  if (!named) {
     // launchctl would resolve a relative path against the agent's working folder.
-    throw platform::NSErrorException(unusablePathError(path));
+    throw platform::NSErrorException(unusablePathError(url));
   }
+  const std::string& path = *named;
   if (namesRootFolder(path)) {
     throw platform::NSErrorException(rootFolderRemovalError(path));
   }

@@ -1,6 +1,7 @@
 #include "operations/LipoPrivilegedOperations.h"
 
 #include "lipo/LipoErrors.h"
+#include "operations/FileSystemPrivilegedOperations.h"
 
 namespace operations {
 
@@ -12,9 +13,12 @@ LipoPrivilegedOperations::LipoPrivilegedOperations(std::shared_ptr<const lipo::L
 
 bool LipoPrivilegedOperations::removeUnnecessaryThinFiles(
     const platform::URL& url, const std::string& compatibleArchitecture) const {
+  const auto path = requestPath(url);
+  if (!path) {
+    throw platform::NSErrorException(unusablePathError(url));
+  }
   platform::NSError error;
-  if (lipo_->removeUnnecessaryThinFilesFromBinaryAtPath(url.path(), compatibleArchitecture,
-                                                        &error)) {
+  if (lipo_->removeUnnecessaryThinFilesFromBinaryAtPath(*path, compatibleArchitecture, &error)) {
     return true;
   }
   if (error.domain().empty()) {

@@ -39,8 +39,8 @@ ResultPtr KLVPrivilegedAccessEnumeratorTask::perform() {
   enumerator.perform();
   // A root that could not be walked is a failure, not an empty (or one-record) success.
   auto result = rootError_ ? KLVResultObject::failureResultWithError(*rootError_)
-                           : KLVResultObject::successResultWithValue(platform::archive::NSArray::make(
-                                 std::move(enumeratedFileURLs_)));
+                           : KLVResultObject::successResultWithValue(
+                                 platform::archive::NSArray::make(std::move(enumeratedFileURLs_)));
   enumeratedFileURLs_.clear();
   rootError_.reset();
   filter_.reset();

@@ -126,7 +126,7 @@ TEST_F(BrokenStartupItemsPrivilegedOperationsTests, APathThatNamesNoJobFileIsFal
   ::mkdir(folder.c_str(), 0755);
   const std::string folderURL = platform::URL::fileURLWithPath(folder).absoluteString();
   for (const std::string& text :
-       {std::string("relative.plist"), std::string("file:///LaunchAgents/%FF.plist"),
+       {std::string("relative.plist"), std::string("https://example.com/LaunchAgents/x.plist"),
         std::string("file:///"), std::string("file:///tmp/.."), folderURL}) {
     EXPECT_FALSE(operations(kIdentifier).removeBrokenStartupItem(*platform::URL::fromString(text)))
         << text;

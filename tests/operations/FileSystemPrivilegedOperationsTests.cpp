@@ -74,11 +74,14 @@ TEST_F(FileSystemPrivilegedOperationsTests, ExistenceFollowsLinksAndNeverFails) 
   EXPECT_TRUE(operations_.fileExists(fileURL(directory_.file("link"))));
   EXPECT_FALSE(operations_.fileExists(fileURL(directory_.file("dangling"))));
   EXPECT_FALSE(operations_.fileExists(fileURL(directory_.file("missing"))));
-  // The scheme is not looked at; the path is what counts.
-  EXPECT_TRUE(
+  // File names are bytes: one that is not UTF-8 is reached through its percent-encoded URL.
+  const std::string raw = directory_.file("\xFF\xFE");
+  writeText(raw, "x");
+  EXPECT_TRUE(operations_.fileExists(fileURL(raw)));
+  // Only file URLs name files, whatever their path.
+  EXPECT_FALSE(
       operations_.fileExists(url("https://example.com" + platform::percentEncodePath(file))));
-  // Paths that name nothing: not UTF-8, relative, NUL inside, far too long.
-  EXPECT_FALSE(operations_.fileExists(url("file:///tmp/%FF%FE")));
+  // Paths that name nothing: relative, NUL inside, far too long.
   EXPECT_FALSE(operations_.fileExists(url("tmp")));
   EXPECT_FALSE(operations_.fileExists(url("file:///tmp%00/x")));
   EXPECT_FALSE(operations_.fileExists(fileURL("/" + std::string(100000, 'a'))));
@@ -103,7 +106,7 @@ TEST_F(FileSystemPrivilegedOperationsTests, RemovalTakesMissingLockedAndWholeIte
 }
 
 TEST_F(FileSystemPrivilegedOperationsTests, RemovalOfAPathThatNamesNothingIsNoSuccess) {
-  for (const char* text : {"file:///tmp/%FF", "relative/file", "file:///tmp%00x"}) {
+  for (const char* text : {"https://example.com/tmp", "relative/file", "file:///tmp%00x"}) {
     auto failure = failureOf([&] { operations_.removeFile(url(text)); });
     EXPECT_EQ(failure.domain, platform::NSCocoaErrorDomain) << text;
     EXPECT_EQ(failure.code, platform::NSFileWriteInvalidFileNameError) << text;
@@ -144,7 +147,8 @@ TEST_F(FileSystemPrivilegedOperationsTests, SizeIsWholeBlocksAndZeroWhenUnmeasur
   EXPECT_GE(size, 10000u);
   EXPECT_EQ(size % 512, 0u);
   EXPECT_EQ(operations_.fileSize(fileURL(directory_.file("missing"))), 0u);
-  EXPECT_EQ(operations_.fileSize(url("file:///%FF")), 0u);
+  EXPECT_EQ(operations_.fileSize(url("https://example.com" + platform::percentEncodePath(file))),
+            0u);
   EXPECT_EQ(operations_.fileSize(url("relative")), 0u);
 }
 

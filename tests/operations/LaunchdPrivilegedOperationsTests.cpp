@@ -135,7 +135,7 @@ TEST_F(LaunchdPrivilegedOperationsTests, AFolderIsNoJobFile) {
 TEST_F(LaunchdPrivilegedOperationsTests, APathThatNamesNothingRunsNothing) {
   const std::pair<const char*, int64_t> cases[] = {
       {"relative.plist", platform::NSFileWriteInvalidFileNameError},
-      {"file:///jobs/%FF.plist", platform::NSFileWriteInvalidFileNameError},
+      {"https://example.com/jobs/x.plist", platform::NSFileWriteInvalidFileNameError},
       {"file:///tmp/..", platform::NSFileWriteNoPermissionError},
   };
   for (const auto& [text, code] : cases) {

@@ -220,6 +220,8 @@ TEST(FileTaskURLs, OnlyAbsoluteFileURLsReachTheFileSystem) {
   EXPECT_TRUE(
       roundTrip(KLVPrivilegedAccessFileRemoverTask(*URL::fromString("rm/relative")).perform()));
   EXPECT_EQ(KLVPrivilegedAccessFileSizeTask(remote).perform()->type(), KLVResultObject::failure);
+  // Nothing to walk is a failure of the enumerator, not an empty listing.
   auto listing = KLVPrivilegedAccessEnumeratorTask(remote, true, 1).perform();
-  EXPECT_EQ(std::dynamic_pointer_cast<platform::archive::NSArray>(listing->value())->count(), 0u);
+  EXPECT_EQ(listing->type(), KLVResultObject::failure);
+  EXPECT_EQ(listing->error()->domain(), "kKLVFileTreeEnumeratorErrorDomain");
 }

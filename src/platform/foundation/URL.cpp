@@ -192,6 +192,21 @@ std::string URL::path() const {
   return *decoded;
 }
 
+std::optional<std::string> URL::fileSystemPath() const {
+  if (!isFileURL()) {
+    return std::nullopt;
+  }
+  auto decoded = percentDecode(rawPath());
+  if (!decoded || decoded->empty() || decoded->front() != '/' ||
+      decoded->find('\0') != std::string::npos) {
+    return std::nullopt;
+  }
+  while (decoded->size() > 1 && decoded->back() == '/') {
+    decoded->pop_back();
+  }
+  return decoded;
+}
+
 std::string URL::lastPathComponent() const {
   std::string full = path();
   if (full.size() <= 1) {

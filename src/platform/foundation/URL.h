@@ -25,6 +25,10 @@ public:
   // decoded bytes are not valid UTF-8.
   std::string path() const;
   std::string lastPathComponent() const;
+  // The file a file URL names: its percent-decoded path as bytes (file names need not be
+  // UTF-8), without a trailing slash. None for other schemes, for a path that is not absolute
+  // or holds a NUL, and for a malformed escape.
+  std::optional<std::string> fileSystemPath() const;
 
   bool operator==(const URL&) const = default;
 

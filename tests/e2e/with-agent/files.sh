@@ -86,6 +86,31 @@ check "a folder's size is the sum of its items' blocks" \
 run agentctl send FileSizeRequest '{"url":"file:///run/files/missing.txt"}'
 check "a missing path measures 0 (no failure)" [ "$out" == '{"success":0}' ]
 
+# Names are bytes: a file whose name is not UTF-8, named by its percent-encoded file URL.
+raw_name=$(printf '/run/files/bad\xff')
+printf 'bytes\n' >"$raw_name"
+run agentctl send FileExistsRequest '{"url":"file:///run/files/bad%FF"}'
+check "a file whose name is not UTF-8 is found" [ "$out" == '{"success":true}' ]
+run agentctl send FileSizeRequest '{"url":"file:///run/files/bad%FF"}'
+check "... measured" [ "$out" == "{\"success\":$(allocated_size "$raw_name")}" ]
+run agentctl send RemoveFileRequest '{"url":"file:///run/files/bad%FF"}'
+check "... and removed" eval '[ "$out" == "{\"success\":true}" ] && [ ! -e "$raw_name" ]'
+touch /run/files/nul
+run agentctl send FileExistsRequest '{"url":"file:///run/files/nul%00name"}'
+check "a name holding a NUL byte names nothing" [ "$out" == '{"success":false}' ]
+
+# Only file URLs name files.
+run agentctl send FileSizeRequest '{"url":"http://example.com/run/files/sized/a"}'
+check "an http URL is not measured, though its path names a file (0)" [ "$out" == '{"success":0}' ]
+run agentctl send FileExistsRequest '{"url":"http://example.com/run/files/present.txt"}'
+check "... nor found" [ "$out" == '{"success":false}' ]
+run agentctl send RemoveFileRequest '{"url":"http://example.com/run/files/present.txt"}'
+check "... nor removed: the invalid-file-name error 514, and the file stays" \
+  eval '[ "$status" -eq 1 ] && contains "$out" "\"code\":514" && [ -e /run/files/present.txt ]'
+run agentctl send TruncateFileRequest '{"url":"ftp://example.com/run/files/sized/a"}'
+check "... nor truncated" \
+  eval '[ "$out" == "{\"success\":false}" ] && [ -s /run/files/sized/a ]'
+
 # Moving.
 echo "source" >/run/files/source.txt
 run agentctl send FileMoveRequest '{"source":"/run/files/source.txt","destination":"/run/files/moved.txt"}'

@@ -42,5 +42,20 @@ TEST(UTF8, RejectsOverlongSurrogateAndTruncatedSequences) {
   EXPECT_FALSE(isValidUTF8("\xF4\x90\x80\x80"));
 }
 
+TEST(URLFileSystemPath, OnlyFileURLsNameFilesAndTheirNamesAreBytes) {
+  auto pathOf = [](const char* text) -> std::optional<std::string> {
+    auto url = URL::fromString(text);
+    return url ? url->fileSystemPath() : std::nullopt;
+  };
+  EXPECT_EQ(pathOf("file:///dir/%FF%FE"), std::string("/dir/\xFF\xFE"));
+  EXPECT_EQ(pathOf("file:///dir/a%20b/"), "/dir/a b");
+  EXPECT_EQ(pathOf("file:///"), "/");
+  EXPECT_EQ(pathOf("FILE://localhost/etc/hosts"), "/etc/hosts");
+  EXPECT_FALSE(pathOf("http://example.com/etc/passwd"));
+  EXPECT_FALSE(pathOf("relative/file"));
+  EXPECT_FALSE(pathOf("file:///tmp%00/x"));
+  EXPECT_FALSE(pathOf("file:///tmp/%G1"));
+}
+
 } // namespace
 } // namespace platform
