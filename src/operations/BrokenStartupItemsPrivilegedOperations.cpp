@@ -22,9 +22,8 @@ bool BrokenStartupItemsPrivilegedOperations::removeBrokenStartupItem(
   }
   const std::string& path = *named;
   // A folder is no job file: launchctl would unload every job inside it and the removal
-  // would take the whole tree.
-  bool isDirectory = false;
-  if (fileManager_.fileExistsAtPath(path, &isDirectory) && isDirectory) {
+  // would take the whole tree. A link to a folder is unloaded, and only the link removed.
+  if (isFolderItself(path)) {
     return false;
   }
   if (auto identifier = installation_.usableBundleIdentifier()) {

@@ -8,6 +8,7 @@
 #include "utilities/SafeLabel.h"
 
 #include <cerrno>
+#include <sys/stat.h>
 
 namespace operations {
 
@@ -91,6 +92,11 @@ bool namesRootFolder(std::string_view path) {
     start = end + 1;
   }
   return depth == 0;
+}
+
+bool isFolderItself(const std::string& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 platform::NSError rootFolderRemovalError(const std::string& path) {

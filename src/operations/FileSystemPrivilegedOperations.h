@@ -85,6 +85,8 @@ std::optional<std::string> requestPath(const platform::URL& url);
 // The root is never removed, and a refused removal must not go on to clear the immutable
 // flags of every item on the disk, as the forced removal's retry would.
 bool namesRootFolder(std::string_view path);
+// Whether `path` itself is a folder; a symbolic link is not, wherever it leads.
+bool isFolderItself(const std::string& path);
 // The error of a removal of the root folder: the file manager's no-permission error.
 platform::NSError rootFolderRemovalError(const std::string& path);
 // The error of a request whose path is not usable: the file manager's invalid-file-name error.

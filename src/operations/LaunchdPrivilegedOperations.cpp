@@ -30,15 +30,22 @@ bool LaunchdPrivilegedOperations::removeLaunchAgent(const platform::URL& url) co
   }
 
   // A folder is no job file: launchctl would unload every job inside it and the removal
-  // would take the whole tree.
-  bool isDirectory = false;
-  if (fileManager_.fileExistsAtPath(path, &isDirectory) && isDirectory) {
+  // would take the whole tree. A link to a folder is a job file's name like any other: it is
+  // unloaded, and only the link is removed.
+  if (isFolderItself(path)) {
     return false;
   }
 
-  // With the error output suppressed the captured text is the tool's standard output, the
-  // only sign of a failed unload that counts; the exit status is not examined.
-  if (taskRunner_->launchTaskAndGetOutput(launchctlPath_, {"unload", path}, true)) {
+  // The captured standard output is the only sign of a failed unload that counts; the exit
+  // status is not examined. A launchctl that cannot run unloaded nothing: that is a failure
+  // too, and the job file stays.
+  std::optional<std::string> output;
+  const bool started = taskRunner_->runForStandardOutput(launchctlPath_, {"unload", path}, output);
+  if (!started) {
+    utilities::log("Not removing %@: %@ could not be run", {path, launchctlPath_});
+    return false;
+  }
+  if (output) {
     return false;
   }
 

@@ -139,7 +139,14 @@ bool LRLaunchdManager::unloadLaunchAgentWithConfigPath(const std::string& path) 
   if (path.empty()) {
     return false;
   }
-  if (auto output = launchctlOutput({"unload", path})) {
+  // A launchctl that cannot run unloaded nothing: that is no success.
+  std::optional<std::string> output;
+  if (!LRTaskRunner().runForStandardOutput(currentEnvironment().launchctlPath, {"unload", path},
+                                           output)) {
+    log("Unloading error: %@ could not be run", {currentEnvironment().launchctlPath});
+    return false;
+  }
+  if (output) {
     log("Unloading error: %@", {*output});
     return false;
   }

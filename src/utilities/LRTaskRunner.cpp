@@ -92,6 +92,20 @@ void LRTaskRunner::launchTask(const std::string& path, const std::vector<std::st
   launchTask(path, arguments, std::nullopt, handler);
 }
 
+bool LRTaskRunner::runForStandardOutput(const std::string& path,
+                                        const std::vector<std::string>& arguments,
+                                        std::optional<std::string>& output) const {
+  bool started = false;
+  output.reset();
+  launchTask(path, arguments,
+             [&](std::optional<std::string> standardOutput, int32_t, std::optional<std::string>,
+                 std::optional<platform::NSError> error) {
+               started = !error;
+               output = std::move(standardOutput);
+             });
+  return started;
+}
+
 std::optional<std::string> LRTaskRunner::getOutput(const std::string& path,
                                                    const std::vector<std::string>& arguments,
                                                    bool suppressErrorOutput,

@@ -53,6 +53,12 @@ public:
   std::optional<std::string>
   launchTaskAndGetOutput(const std::string& path, const std::vector<std::string>& arguments) const;
 
+  // Runs the tool and keeps its standard output in `output` (none when it printed only
+  // whitespace); its error output is dropped. False when the tool could not be started at all,
+  // which callers must not read as a tool that ran and printed nothing.
+  bool runForStandardOutput(const std::string& path, const std::vector<std::string>& arguments,
+                            std::optional<std::string>& output) const;
+
   // The tool's exit status (the signal number for a killed tool); -1 when it cannot be
   // executed, so that a missing tool never reads as success.
   int32_t launchTaskAndGetTermStatusWithCmd(const std::string& path,

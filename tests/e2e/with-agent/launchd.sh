@@ -65,6 +65,28 @@ for request in RemoveLaunchAgentRequest RemoveBrokenStartupItemRequests; do
     eval '[ "$out" == "{\"success\":true}" ] && [ ! -e "$tools/com.example.kept" ] &&
           [ ! -e /Library/LaunchAgents/com.example.kept.plist ]'
 
+  # A launchctl that cannot run unloaded nothing: false, and the job file stays.
+  reset_launchctl
+  make_job /Library/LaunchAgents/com.example.notool.plist
+  mv /usr/bin/launchctl /run/launchctl.away
+  run agentctl send $request '{"url":"file:///Library/LaunchAgents/com.example.notool.plist"}'
+  mv /run/launchctl.away /usr/bin/launchctl
+  check "$request: without a launchctl that runs the answer is false, and the job file stays" \
+    eval '[ "$status" -eq 0 ] && [ "$out" == "{\"success\":false}" ] &&
+          [ -e /Library/LaunchAgents/com.example.notool.plist ]'
+  rm -f /Library/LaunchAgents/com.example.notool.plist
+
+  # A link to a folder names a job file like any other: it is unloaded, and only the link goes.
+  reset_launchctl
+  mkdir -p /run/jobfolder
+  touch /run/jobfolder/inside.plist
+  ln -sfn /run/jobfolder /Library/LaunchAgents/com.example.link.plist
+  run agentctl send $request '{"url":"file:///Library/LaunchAgents/com.example.link.plist"}'
+  check "$request: a link to a folder is unloaded and only the link is removed" \
+    eval '[ "$out" == "{\"success\":true}" ] &&
+          [ "$(cat /run/stubs/launchctl.argv)" == "$(unload_line /Library/LaunchAgents/com.example.link.plist)" ] &&
+          [ ! -L /Library/LaunchAgents/com.example.link.plist ] && [ -e /run/jobfolder/inside.plist ]'
+
   # Neither a helper nor the job file: nothing to remove is success.
   reset_launchctl
   run agentctl send $request '{"url":"file:///Library/LaunchAgents/com.example.absent.plist"}'
