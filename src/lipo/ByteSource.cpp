@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -99,23 +100,23 @@ int FileByteSource::read(uint64_t offset, void* buffer, size_t length) const {
   return readAll(fd_.get(), buffer, length, offset);
 }
 
-int FileByteSource::copyTo(uint64_t offset, uint64_t length, int outputFd,
-                           uint64_t outputOffset) const {
-  if (!fitsOffset(offset, length) || !fitsOffset(outputOffset, length)) {
-    return EFBIG;
-  }
-  // The kernel copies (or shares extents) without the bytes passing through this process.
+namespace {
+
+// Copies one range that holds data. The kernel copies (or shares extents) without the bytes
+// passing through this process.
+int copyDataRange(int inputFd, uint64_t offset, uint64_t length, int outputFd,
+                  uint64_t outputOffset) {
   while (length > 0) {
     loff_t in = loff_t(offset);
     loff_t out = loff_t(outputOffset);
     const size_t chunk = size_t(std::min(length, kMaxChunk));
-    const ssize_t done = ::copy_file_range(fd_.get(), &in, outputFd, &out, chunk, 0);
+    const ssize_t done = ::copy_file_range(inputFd, &in, outputFd, &out, chunk, 0);
     if (done < 0) {
       if (errno == EINTR) {
         continue;
       }
       if (kernelCopyUnsupported(errno)) {
-        return copyThroughBuffer(fd_.get(), offset, length, outputFd, outputOffset);
+        return copyThroughBuffer(inputFd, offset, length, outputFd, outputOffset);
       }
       return errno;
     }
@@ -125,6 +126,48 @@ int FileByteSource::copyTo(uint64_t offset, uint64_t length, int outputFd,
     offset += uint64_t(done);
     outputOffset += uint64_t(done);
     length -= uint64_t(done);
+  }
+  return 0;
+}
+
+} // namespace
+
+int FileByteSource::copyTo(uint64_t offset, uint64_t length, int outputFd,
+                           uint64_t outputOffset) const {
+  if (!fitsOffset(offset, length) || !fitsOffset(outputOffset, length)) {
+    return EFBIG;
+  }
+  struct stat status {};
+  if (::fstat(fd_.get(), &status) != 0) {
+    return errno;
+  }
+  if (uint64_t(status.st_size) < offset + length) {
+    return EIO; // the file ended before the range did
+  }
+  // Only the ranges that hold data are copied: holes stay holes in the output, which the
+  // caller sizes in the end. Where the file system cannot tell, everything is data.
+  const uint64_t end = offset + length;
+  uint64_t position = offset;
+  while (position < end) {
+    const off_t data = ::lseek(fd_.get(), off_t(position), SEEK_DATA);
+    if (data < 0 && errno == ENXIO) {
+      return 0; // nothing but a hole up to the end of the file
+    }
+    if (data < 0) {
+      return copyDataRange(fd_.get(), position, end - position, outputFd,
+                           outputOffset + (position - offset));
+    }
+    if (uint64_t(data) >= end) {
+      return 0;
+    }
+    const off_t hole = ::lseek(fd_.get(), data, SEEK_HOLE);
+    const uint64_t dataEnd = hole < 0 ? end : std::min(uint64_t(hole), end);
+    if (int failure = copyDataRange(fd_.get(), uint64_t(data), dataEnd - uint64_t(data), outputFd,
+                                    outputOffset + (uint64_t(data) - offset));
+        failure != 0) {
+      return failure;
+    }
+    position = dataEnd;
   }
   return 0;
 }

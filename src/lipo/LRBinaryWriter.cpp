@@ -5,6 +5,8 @@
 #include "lipo/TemporaryFile.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -16,8 +18,8 @@ namespace {
 
 using platform::NSError;
 
-// The temporary name is fixed, so two rewrites of one file at once would remove each other's
-// temporary file; rewrites in this process take turns.
+// Rewrites of one file at once would each rename their copy over it, the last one winning;
+// rewrites in this process take turns.
 std::mutex rewriteMutex;
 
 NSError writerError(int64_t code, std::string description,
@@ -52,8 +54,13 @@ std::optional<Location> locate(const std::string& path) {
 }
 
 bool rewrite(const LRFatBinaryFile& file, NSError* error) {
-  const std::string& path = file.path();
-  const std::string temporaryPath = path + ".lipo";
+  // Through a symbolic link the file to thin is the one the link names; the link stays.
+  char resolved[PATH_MAX];
+  if (::realpath(file.path().c_str(), resolved) == nullptr) {
+    setError(error, writerError(1, "Can't read stat at file: " + file.path()));
+    return false;
+  }
+  const std::string path = resolved;
 
   // Every step below works inside this one directory, so a directory swapped along the path
   // meanwhile cannot redirect the temporary file or the rename.
@@ -64,7 +71,8 @@ bool rewrite(const LRFatBinaryFile& file, NSError* error) {
   }
   struct stat original {};
   if (!directory.valid() ||
-      ::fstatat(directory.get(), location->name.c_str(), &original, 0) != 0) {
+      ::fstatat(directory.get(), location->name.c_str(), &original, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(original.st_mode)) {
     setError(error, writerError(1, "Can't read stat at file: " + path));
     return false;
   }
@@ -76,11 +84,12 @@ bool rewrite(const LRFatBinaryFile& file, NSError* error) {
   }
 
   std::optional<TemporaryFile> temporary =
-      TemporaryFile::create(directory.get(), location->name + ".lipo");
+      TemporaryFile::create(directory.get(), "." + location->name + ".lipo");
   if (!temporary) {
     setError(error, writerError(1, "Can't create temporary output file: " + path));
     return false;
   }
+  const std::string temporaryPath = location->directory + "/" + temporary->name();
 
   std::string failureReason;
   std::optional<FatLayout> layout =
@@ -105,6 +114,11 @@ bool rewrite(const LRFatBinaryFile& file, NSError* error) {
     }
   }
 
+  // The last slice may end in a hole that nothing wrote.
+  if (::ftruncate(fd, off_t(layout->fileSize)) != 0) {
+    setError(error, ioError("Can't size", temporaryPath, errno));
+    return false;
+  }
   // Owner and group first: changing them clears the set-id bits, which the mode then restores.
   struct stat written {};
   if (::fstat(fd, &written) != 0) {

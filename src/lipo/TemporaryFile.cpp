@@ -1,28 +1,54 @@
 #include "lipo/TemporaryFile.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace lipo {
 
-std::optional<TemporaryFile> TemporaryFile::create(int directoryFd, std::string name) {
+namespace {
+
+// Six characters from [a-z0-9], from the kernel's random source.
+std::string randomSuffix() {
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[6] = {};
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    // Still unpredictable enough to avoid a collision; O_EXCL catches one anyway.
+    const auto seed = static_cast<uint64_t>(::getpid()) ^ static_cast<uint64_t>(::time(nullptr));
+    std::memcpy(bytes, &seed, sizeof bytes);
+  }
+  std::string suffix;
+  for (unsigned char byte : bytes) {
+    suffix += kAlphabet[byte % (sizeof kAlphabet - 1)];
+  }
+  return suffix;
+}
+
+} // namespace
+
+std::optional<TemporaryFile> TemporaryFile::create(int directoryFd, const std::string& prefix) {
   FileDescriptor directory(::fcntl(directoryFd, F_DUPFD_CLOEXEC, 0));
   if (!directory.valid()) {
     return std::nullopt;
   }
-  // A leftover of an interrupted run, or a link planted at the name: remove the entry itself.
-  // Should another one appear before the creation below, O_EXCL refuses it.
-  if (::unlinkat(directory.get(), name.c_str(), 0) != 0 && errno != ENOENT) {
-    return std::nullopt;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = prefix + "." + randomSuffix();
+    FileDescriptor fd(::openat(directory.get(), name.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.valid()) {
+      return TemporaryFile(std::move(directory), std::move(fd), std::move(name));
+    }
+    if (errno != EEXIST) {
+      return std::nullopt;
+    }
   }
-  FileDescriptor fd(::openat(directory.get(), name.c_str(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!fd.valid()) {
-    return std::nullopt;
-  }
-  return TemporaryFile(std::move(directory), std::move(fd), std::move(name));
+  errno = EEXIST;
+  return std::nullopt;
 }
 
 TemporaryFile::~TemporaryFile() {

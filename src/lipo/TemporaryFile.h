@@ -13,9 +13,10 @@ namespace lipo {
 // written file.
 class TemporaryFile {
 public:
-  // Removes a stale file or link of that name first (never a directory), then creates it.
-  // None, with errno set, when the name cannot be created.
-  static std::optional<TemporaryFile> create(int directoryFd, std::string name);
+  // Creates a file named `prefix` and a random suffix that no entry has yet. Nothing that
+  // exists is ever removed or written through. None, with errno set, when no name could be
+  // created.
+  static std::optional<TemporaryFile> create(int directoryFd, const std::string& prefix);
 
   TemporaryFile(TemporaryFile&&) noexcept = default;
   TemporaryFile& operator=(TemporaryFile&&) = delete;

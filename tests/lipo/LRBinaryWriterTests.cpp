@@ -49,7 +49,7 @@ protected:
   }
   void expectOriginalIntact(const Bytes& original) {
     EXPECT_EQ(readFile(path_), original);
-    EXPECT_FALSE(exists(path_ + ".lipo"));
+    EXPECT_FALSE(hasTemporaryBeside(path_));
   }
 
   TemporaryDirectory directory_;
@@ -124,22 +124,26 @@ TEST_F(LRBinaryWriterTests, RefusesOffsetsBeyondThe32BitFormat) {
   expectOriginalIntact(original);
 }
 
-TEST_F(LRBinaryWriterTests, ReportsAMissingFileAndAnUncreatableTemporaryFile) {
+TEST_F(LRBinaryWriterTests, ReportsAMissingFile) {
   NSError error;
   const std::string missing = directory_.file("missing");
   EXPECT_FALSE(writer_.rewriteFatBinaryFile(LRFatBinaryFile(missing, false, {}), &error));
   EXPECT_EQ(error.domain(), BinaryWriterErrorDomain);
   EXPECT_EQ(error.code(), 1);
   EXPECT_EQ(error.localizedDescription(), "Can't read stat at file: " + missing);
+}
 
-  // A directory at the temporary name is not removed, so the file cannot be created.
-  ASSERT_EQ(::mkdir((path_ + ".lipo").c_str(), 0700), 0);
-  writeFile(path_ + ".lipo/keep", {1});
-  writeFile(path_, {1, 2, 3});
-  EXPECT_FALSE(writer_.rewriteFatBinaryFile(LRFatBinaryFile(path_, false, {}), &error));
-  EXPECT_EQ(error.code(), 1);
-  EXPECT_EQ(error.localizedDescription(), "Can't create temporary output file: " + path_);
-  EXPECT_EQ(readFile(path_), (Bytes{1, 2, 3}));
+TEST_F(LRBinaryWriterTests, NeverTouchesFilesItDidNotCreate) {
+  // What lies beside the file under any name, even "<name>.lipo", stays as it was.
+  const Bytes unrelated = pattern(40, 3);
+  writeFile(path_ + ".lipo", unrelated);
+  ASSERT_EQ(::mkdir(directory_.file(".Binary.lipo").c_str(), 0700), 0);
+  NSError error;
+  ASSERT_TRUE(rewrite({LRThinFile::withData(pattern(10, 8), kArm64, 0, 0, 4)}, false, &error))
+      << error.localizedDescription();
+  EXPECT_EQ(readFile(path_ + ".lipo"), unrelated);
+  EXPECT_TRUE(exists(directory_.file(".Binary.lipo")));
+  EXPECT_FALSE(hasTemporaryBeside(path_));
 }
 
 TEST_F(LRBinaryWriterTests, NeverWritesThroughALinkAtTheTemporaryName) {
@@ -151,7 +155,8 @@ TEST_F(LRBinaryWriterTests, NeverWritesThroughALinkAtTheTemporaryName) {
   ASSERT_TRUE(rewrite({LRThinFile::withData(pattern(10, 8), kArm64, 0, 0, 4)}, false, &error))
       << error.localizedDescription();
   EXPECT_EQ(readFile(victimPath), victim);
-  EXPECT_FALSE(exists(path_ + ".lipo"));
+  EXPECT_TRUE(exists(path_ + ".lipo")); // the link stays: it is not ours
+  EXPECT_FALSE(hasTemporaryBeside(path_));
   EXPECT_EQ(recordAt(readFile(path_), false, 0).cpuType, kArm64);
 }
 

@@ -75,7 +75,7 @@ TEST_F(LRLipoTests, ThinsToTheNamedSliceAsLlvmLipoExtractDoes) {
     struct stat status {};
     ASSERT_EQ(::stat(path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0750u);
-    EXPECT_FALSE(exists(path + ".lipo"));
+    EXPECT_FALSE(hasTemporaryBeside(path));
   }
 }
 
@@ -101,7 +101,7 @@ TEST_F(LRLipoTests, LeavesAFileWithoutTheNamedSliceUnchanged) {
   EXPECT_EQ(error.code(), 2);
   EXPECT_EQ(error.localizedDescription(), "Binary haven't compatible architecture");
   EXPECT_EQ(readFile(path), before);
-  EXPECT_FALSE(exists(path + ".lipo"));
+  EXPECT_FALSE(hasTemporaryBeside(path));
 
   const std::string thin = directory_.file("arm64.o");
   writeFile(thin, machObject("arm64"));

@@ -40,6 +40,17 @@ void writeFile(const std::string& path, const Bytes& bytes, mode_t mode) {
   ::chmod(path.c_str(), mode);
 }
 
+bool hasTemporaryBeside(const std::string& path) {
+  const std::filesystem::path file(path);
+  const std::string prefix = "." + file.filename().string() + ".lipo.";
+  for (const auto& entry : std::filesystem::directory_iterator(file.parent_path())) {
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool exists(const std::string& path) {
   struct stat status {};
   return ::lstat(path.c_str(), &status) == 0;

@@ -30,6 +30,8 @@ private:
 Bytes readFile(const std::string& path);
 void writeFile(const std::string& path, const Bytes& bytes, mode_t mode = 0644);
 bool exists(const std::string& path);
+// Whether a temporary file of a rewrite of `path` (".<name>.lipo.<suffix>" beside it) is left.
+bool hasTemporaryBeside(const std::string& path);
 
 // Runs `argv` (argv[0] an absolute path) without a shell; its exit status, or -1. Its standard
 // output goes to `output` when given.
