@@ -3,6 +3,7 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/loader/MainBundle.h"
 #include "utilities/FileManager.h"
+#include "utilities/Log.h"
 #include "utilities/PathComponents.h"
 #include "utilities/SafeLabel.h"
 #include "utilities/UniqueFd.h"
@@ -104,10 +105,11 @@ public:
   TemporaryListFile(const TemporaryListFile&) = delete;
   TemporaryListFile& operator=(const TemporaryListFile&) = delete;
 
-  // Writes the bytes with mode 0644 whatever the umask, and flushes them to the disk.
-  bool write(std::string_view bytes) {
-    return fd_ && ::fchmod(fd_.get(), 0644) == 0 && writeAll(fd_.get(), bytes) &&
-           ::fsync(fd_.get()) == 0;
+  // Writes the bytes with that owner and mode whatever the umask, and flushes them to the
+  // disk. The owner goes first: changing it clears set-id bits, which the mode restores.
+  bool write(std::string_view bytes, uid_t owner, gid_t group, mode_t mode) {
+    return fd_ && ::fchown(fd_.get(), owner, group) == 0 && ::fchmod(fd_.get(), mode) == 0 &&
+           writeAll(fd_.get(), bytes) && ::fsync(fd_.get()) == 0;
   }
 
   // Puts the file in place of `target` in one step: a reader sees the old list or the new
@@ -134,7 +136,14 @@ bool syncFolder(const std::string& folder) {
 
 bool replaceListFile(const std::string& folder, const std::string& path, std::string_view bytes) {
   TemporaryListFile temporary(folder);
-  return temporary.write(bytes) && temporary.renameOver(path) && syncFolder(folder);
+  // The list keeps whatever owner and mode it was given; a new one is root's, mode 0644.
+  struct stat existing {};
+  const bool replacing = ::lstat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+  const uid_t owner = replacing ? existing.st_uid : 0;
+  const gid_t group = replacing ? existing.st_gid : 0;
+  const mode_t mode = replacing ? existing.st_mode & 07777 : 0644;
+  return temporary.write(bytes, owner, group, mode) && temporary.renameOver(path) &&
+         syncFolder(folder);
 }
 
 } // namespace
@@ -156,7 +165,12 @@ bool UserAuthorizationPrivilegedOperations::addUserToAllowedList(uint32_t uid) c
     std::lock_guard lock(allowedListMutex());
     std::vector<uint32_t> uids;
     if (auto bytes = readListFile(path)) {
-      uids = decodeAllowedList(*bytes).value_or(std::vector<uint32_t>{});
+      size_t dropped = 0;
+      uids = decodeAllowedList(*bytes, &dropped).value_or(std::vector<uint32_t>{});
+      if (dropped > 0) {
+        utilities::log("Dropping %@ entries of %@ that are no user identifiers",
+                       {std::to_string(dropped), path});
+      }
     }
     if (std::find(uids.begin(), uids.end(), uid) != uids.end()) {
       return true;
@@ -169,7 +183,7 @@ bool UserAuthorizationPrivilegedOperations::addUserToAllowedList(uint32_t uid) c
 }
 
 std::optional<std::vector<uint32_t>>
-UserAuthorizationPrivilegedOperations::decodeAllowedList(std::string_view bytes) {
+UserAuthorizationPrivilegedOperations::decodeAllowedList(std::string_view bytes, size_t* dropped) {
   auto list = platform::PropertyList::parse(bytes);
   if (!list || list->root().type() != platform::PlistRef::Type::array) {
     return std::nullopt;
@@ -177,14 +191,19 @@ UserAuthorizationPrivilegedOperations::decodeAllowedList(std::string_view bytes)
   const platform::PlistRef root = list->root();
   std::vector<uint32_t> uids;
   uids.reserve(root.arraySize());
+  size_t skipped = 0;
   for (size_t index = 0; index < root.arraySize(); ++index) {
     const platform::PlistRef item = root.arrayItem(index);
     const auto value =
         item.type() == platform::PlistRef::Type::integer ? item.unsignedValue() : std::nullopt;
     if (!value || *value > std::numeric_limits<uint32_t>::max()) {
-      return std::nullopt;
+      ++skipped;
+      continue;
     }
     uids.push_back(static_cast<uint32_t>(*value));
+  }
+  if (dropped != nullptr) {
+    *dropped = skipped;
   }
   return uids;
 }

@@ -20,13 +20,17 @@ public:
   // A longer file is not a list this agent wrote; it is read as damaged.
   static constexpr size_t kMaxAllowedListBytes = 16u * 1024 * 1024;
 
-  // True when `uid` is (now) in the list. A missing or damaged list is replaced by one that
-  // holds only `uid`. Every failure answers false; nothing is thrown or logged.
+  // True when `uid` is (now) in the list. A missing list, or a file that is no list, is
+  // replaced by one that holds only `uid`; entries of a list that are not identifiers are
+  // dropped (and logged), the others kept. A rewrite keeps the file's owner and mode. Every
+  // failure answers false; nothing is thrown.
   bool addUserToAllowedList(uint32_t uid) const;
 
-  // The identifiers a list file holds; none when the bytes are not a property list whose root
-  // is an array of integers that all fit in 32 unsigned bits.
-  static std::optional<std::vector<uint32_t>> decodeAllowedList(std::string_view bytes);
+  // The identifiers a list file holds: the integers of its root array that fit in 32 unsigned
+  // bits, in order; `dropped` (when given) counts the other entries. None when the bytes are
+  // not a property list whose root is an array.
+  static std::optional<std::vector<uint32_t>> decodeAllowedList(std::string_view bytes,
+                                                                size_t* dropped = nullptr);
   // The binary property list of `uids`.
   static std::string encodeAllowedList(const std::vector<uint32_t>& uids);
 

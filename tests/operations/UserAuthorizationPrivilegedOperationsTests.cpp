@@ -86,7 +86,7 @@ TEST_F(UserAuthorizationPrivilegedOperationsTest, ADamagedListIsReplacedByTheNew
   }
 }
 
-TEST_F(UserAuthorizationPrivilegedOperationsTest, DecodingRefusesValuesOutsideThirtyTwoBits) {
+TEST_F(UserAuthorizationPrivilegedOperationsTest, DecodingDropsValuesOutsideThirtyTwoBits) {
   auto listOf = [](std::initializer_list<uint64_t> values) {
     platform::PropertyList list = platform::PropertyList::array();
     for (uint64_t value : values) {
@@ -95,12 +95,15 @@ TEST_F(UserAuthorizationPrivilegedOperationsTest, DecodingRefusesValuesOutsideTh
     return list.toBinary();
   };
   EXPECT_EQ(Operations::decodeAllowedList(listOf({7, 4294967295u})), (UIDs{7, 4294967295u}));
-  EXPECT_EQ(Operations::decodeAllowedList(listOf({7, 4294967296u})), std::nullopt);
+  size_t dropped = 0;
+  EXPECT_EQ(Operations::decodeAllowedList(listOf({7, 4294967296u, 8}), &dropped), (UIDs{7, 8}));
+  EXPECT_EQ(dropped, 1u);
   EXPECT_EQ(Operations::decodeAllowedList(listOf({})), UIDs{});
   const std::string xmlWithNegative =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>"
       "<integer>1</integer><integer>-1</integer></array></plist>";
-  EXPECT_EQ(Operations::decodeAllowedList(xmlWithNegative), std::nullopt);
+  EXPECT_EQ(Operations::decodeAllowedList(xmlWithNegative), UIDs{1});
+  EXPECT_EQ(Operations::decodeAllowedList("<plist><dict/></plist>"), std::nullopt);
 }
 
 TEST_F(UserAuthorizationPrivilegedOperationsTest, ALinkInPlaceOfTheListIsNeitherReadNorFollowed) {

@@ -208,6 +208,18 @@ run agentctl send AddUserToAllowedList '{"uid":502}'
 check "allowed users: a damaged list is replaced by one holding the new identifier" \
   eval '[ "$out" == "{\"success\":true}" ] && [ "$(read_list)" == 502 ]'
 
+# The list keeps its owner and mode, and one entry that is no identifier costs only itself.
+chown 0:4 "$list"
+chmod 0600 "$list"
+python3 -c 'import plistlib, sys; plistlib.dump([501, 502, 503, "text"], open(sys.argv[1], "wb"), fmt=plistlib.FMT_BINARY)' "$list"
+run agentctl send AddUserToAllowedList '{"uid":504}'
+check "allowed users: an entry that is no identifier is dropped, the others kept" \
+  eval '[ "$out" == "{\"success\":true}" ] && [ "$(read_list)" == "501 502 503 504" ]'
+check "allowed users: ... and the agent logs the drop" \
+  grep -q "Dropping 1 entries of $list that are no user identifiers" /run/agent.log
+check "allowed users: the rewritten list keeps its owner, group and mode" \
+  [ "$(stat -c '%u:%g %a' "$list")" == "0:4 600" ]
+
 # 16 clients at once, each adding two shared and two own identifiers: every identifier ends up
 # in the list exactly once.
 rm -f "$list"
