@@ -3,6 +3,7 @@
 #include "platform/archive/ArchiveErrors.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
+#include "platform/foundation/URLReference.h"
 
 #include <cmath>
 #include <cstring>
@@ -245,25 +246,10 @@ std::shared_ptr<NSURL> NSURL::make(URL url) {
 }
 
 std::optional<URL> resolveURL(const std::optional<URL>& base, const std::string& relative) {
-  auto reference = URL::fromString(relative);
-  if (!base || (reference && !reference->scheme().empty())) {
-    return reference;
+  if (!base) {
+    return URL::fromString(relative);
   }
-  const std::string& baseText = base->absoluteString();
-  std::string resolved;
-  if (!relative.empty() && relative[0] == '/') {
-    // Keep the scheme and authority ("scheme://host"), replace the path.
-    auto schemeEnd = baseText.find("://");
-    auto pathStart =
-        schemeEnd == std::string::npos ? std::string::npos : baseText.find('/', schemeEnd + 3);
-    resolved = baseText.substr(0, pathStart) + relative;
-  } else {
-    auto lastSlash = baseText.rfind('/');
-    resolved =
-        (lastSlash == std::string::npos ? baseText + "/" : baseText.substr(0, lastSlash + 1)) +
-        relative;
-  }
-  return URL::fromString(resolved);
+  return URL::fromString(resolveURLReference(base->absoluteString(), relative));
 }
 
 const ObjectClass& NSURL::classObject() {

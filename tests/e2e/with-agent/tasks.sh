@@ -115,6 +115,33 @@ check "removal: siblings, their contents and what lies above the folder keep the
         grep -c "^[^ ]*i" | grep -qx 3'
 chattr -i "$locked/dir/sibling" "$locked/dir/folder/nested" "$locked/above"
 
+# An archived URL with a base is resolved as RFC 3986 says: a base with an empty path gains
+# its "/". The removal task answers that such a URL names no file, quoting the resolved URL.
+task_data=$(python3 - "$SANDBOX_ROOT/tests/platform/archive" <<'PYTHON'
+import base64, sys, uuid
+sys.path.insert(0, sys.argv[1])
+from make_archives import Archive
+a = Archive()
+root = a.reserve()
+a.put(root, {
+    "uuid": a.object(("NSUUID", "NSObject"), **{"NS.uuidbytes": uuid.uuid4().bytes}),
+    "url": a.url("foo.xml", base=a.url("https://www.example.com")),
+    "$class": a.class_record("KLVPrivilegedAccessFileRemoverTask", "KLVPrivilegedAccessTask",
+                             "NSObject"),
+})
+print(base64.b64encode(a.data(root)).decode())
+PYTHON
+)
+run agentctl send PrivilegedAccessTaskRequest "{\"taskData\":\"$task_data\"}"
+resolved=$(python3 -c '
+import base64, json, plistlib, sys
+reply = json.loads(sys.argv[1])
+result = plistlib.loads(base64.b64decode(reply["success"]))
+print(" ".join(o for o in result["$objects"] if isinstance(o, str) and "example" in o))
+' "$out" 2>/dev/null)
+check "archived URL: base https://www.example.com with foo.xml resolves to .../foo.xml" \
+  [ "$resolved" == "https://www.example.com/foo.xml" ]
+
 # A relative URL names no file: the agent refuses to act and its error names the URL as given.
 echo keep >/run/rm/relative
 task KLVPrivilegedAccessFileRemoverTask '{"url":"rm/relative"}'
