@@ -203,10 +203,12 @@ bool KLVCronjobService::removeMatchedCronjobWithSource(const std::string& source
   }
   struct stat info;
   if (::lstat(path->c_str(), &info) != 0 && errno == ENOENT) {
+    platform::setError(error, mendError(kKLVCronjobServiceNoCrontabError, userName));
     return false;
   }
 
   bool undecodable = false;
+  bool partial = false;
   NSError fileError;
   const bool replaced = fileDataService_->replaceDataWithURL(
       platform::URL::fileURLWithPath(*path), kKLVMaxCronjobFileLength, &fileError,
@@ -220,6 +222,8 @@ bool KLVCronjobService::removeMatchedCronjobWithSource(const std::string& source
         }
         auto remaining = removingCronjobSource(text, source);
         if (!remaining) {
+          const std::string_view wanted = KLVCronjobUtilityOutputParser::trimmedLine(source);
+          partial = !wanted.empty() && text.find(wanted) != std::string_view::npos;
           stop = true;
           return std::nullopt;
         }
@@ -234,8 +238,19 @@ bool KLVCronjobService::removeMatchedCronjobWithSource(const std::string& source
                                       {{platform::NSFilePathErrorKey, *path}}));
   } else if (hasError(fileError)) {
     platform::setError(error, fileAccessError(fileError, *path));
+  } else {
+    platform::setError(error, mendError(partial ? kKLVCronjobServicePartialMatchError
+                                                : kKLVCronjobServiceNoMatchingJobError,
+                                        userName));
   }
   return false;
+}
+
+NSError KLVCronjobService::mendError(KLVCronjobServiceErrorCode code,
+                                     const std::optional<std::string>& userName) const {
+  const std::string path =
+      cronjobRecordsDirectoryPath_ + "/" + userName.value_or(std::string(kRootUserName));
+  return NSError(kKLVCronjobServiceErrorDomain, code, {{platform::NSFilePathErrorKey, path}});
 }
 
 bool KLVCronjobService::removeMatchedJob(const KLVCronjob& job, NSError* error) const {

@@ -26,6 +26,14 @@ enum KLVCronjobServiceErrorCode : int64_t {
   kKLVCronjobServiceInvalidEncodingError = 103,
   // The crontab tool failed to clear a crontab.
   kKLVCronjobServiceCommandToolError = 104,
+  // A job was to be removed, but the user has no crontab.
+  kKLVCronjobServiceNoCrontabError = 105,
+  // A job was to be removed, but no line of the user's crontab is that job.
+  kKLVCronjobServiceNoMatchingJobError = 106,
+  // A job was to be removed, but it is only a part of a line of the crontab; the line stays.
+  kKLVCronjobServicePartialMatchError = 107,
+  // A job was to be removed from a crontab of one job, and that job is another one.
+  kKLVCronjobServiceOnlyJobMismatchError = 108,
 };
 
 inline constexpr const char* kKLVCronjobRecordsDirectoryPath = "/usr/lib/cron/tabs";
@@ -60,8 +68,9 @@ public:
   // Clears the user's whole crontab with the crontab tool (code 104 when it fails).
   bool removeJobsForUser(const std::optional<std::string>& userName,
                          platform::NSError* error) const;
-  // Removes the lines equal to `source` from the user's crontab. False without an error when
-  // the user has no crontab or no line matches (the file is then left untouched).
+  // Removes the lines equal to `source` from the user's crontab. False with code 105 when the
+  // user has no crontab, 106 when no line matches and 107 when the source is only a part of a
+  // line (the file is then left untouched).
   bool removeMatchedCronjobWithSource(const std::string& source,
                                       const std::optional<std::string>& userName,
                                       platform::NSError* error) const;
@@ -73,6 +82,9 @@ public:
   // of consecutive line breaks made one. None when no line matches.
   static std::optional<std::string> removingCronjobSource(std::string_view text,
                                                           std::string_view source);
+  // An error of `code` in the cron service's domain that names the user's crontab.
+  platform::NSError mendError(KLVCronjobServiceErrorCode code,
+                              const std::optional<std::string>& userName) const;
   // Whether `userName` can name a file in the tabs folder: not empty, not "." or "..", and
   // without "/" or NUL.
   static bool isValidUserName(std::string_view userName);

@@ -77,6 +77,12 @@ ResultPtr
 KLVPrivilegedAccessCronjobRemoverTask::performWithService(const KLVCronjobService& service) const {
   platform::NSError error;
   auto jobs = service.fetchJobsForUser(userName_, &error);
+  if (!jobs && error.domain().empty()) {
+    // No jobs at all: either there is no crontab, or nothing in it is a job. The removal
+    // reports which.
+    const bool removed = service.removeMatchedCronjobWithSource(cronjobSource_, userName_, &error);
+    return KLVResultObject::resultWithStatus(removed, errorIfSet(std::move(error)));
+  }
   if (!jobs) {
     return KLVResultObject::resultWithStatus(false, errorIfSet(std::move(error)));
   }
@@ -88,7 +94,8 @@ KLVPrivilegedAccessCronjobRemoverTask::performWithService(const KLVCronjobServic
     const std::string& onlySource = jobs->front()->cronjobRecord().source();
     if (onlySource != KLVCronjobUtilityOutputParser::trimmedLine(cronjobSource_)) {
       utilities::log("The only cron job of %@ is not the one to remove", {userName_});
-      return KLVResultObject::resultWithStatus(false, std::nullopt);
+      return KLVResultObject::resultWithStatus(
+          false, service.mendError(kKLVCronjobServiceOnlyJobMismatchError, userName_));
     }
     removed = service.removeJobsForUser(userName_, &error);
   } else {

@@ -38,7 +38,8 @@ TEST_F(CronjobTasks, TheOnlyJobIsClearedOnlyWhenItIsTheNamedOne) {
   write("alice", "@daily /bin/changed\n");
   auto result = remove("@daily /bin/original", "alice");
   EXPECT_FALSE(result->isSuccess());
-  EXPECT_FALSE(result->error());
+  ASSERT_TRUE(result->error());
+  EXPECT_EQ(result->error()->code(), kKLVCronjobServiceOnlyJobMismatchError);
   EXPECT_TRUE(runner->inputs.empty());
   EXPECT_EQ(read("alice"), "@daily /bin/changed\n");
 }
@@ -56,13 +57,15 @@ TEST_F(CronjobTasks, RemovingOneOfSeveralLeavesTheOthersIntact) {
   // The longer line that contains the removed one was not touched; asking again finds nothing.
   auto again = remove("0 * * * * /bin/job", "root");
   EXPECT_FALSE(again->isSuccess());
+  EXPECT_EQ(again->error()->code(), kKLVCronjobServicePartialMatchError);
   EXPECT_EQ(read("root"), "# jobs\n0 * * * * /bin/job --extra\n@daily /bin/other\n");
 }
 
 TEST_F(CronjobTasks, FailuresComeBackAsStatusResults) {
   auto noCrontab = remove("@daily /bin/x", "nobody");
-  EXPECT_EQ(noCrontab->type(), KLVResultObject::success);
+  EXPECT_EQ(noCrontab->type(), KLVResultObject::mixed);
   EXPECT_FALSE(noCrontab->isSuccess());
+  EXPECT_EQ(noCrontab->error()->code(), kKLVCronjobServiceNoCrontabError);
 
   write("bob", "@daily /bin/\xFF\n@daily /bin/y\n");
   auto undecodable = remove("@daily /bin/y", "bob");

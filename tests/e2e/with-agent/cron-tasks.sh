@@ -65,8 +65,9 @@ rm -f /run/stubs/crontab.argv
 # The only job is another one than named (the crontab changed): nothing is cleared.
 printf '@hourly /Users/carol/changed\n' >"$tabs/carol"
 remove_job '@hourly /Users/carol/poll' carol
-check "a changed only job is a failure status" \
-  eval '[ "$(field value)" == "\"failure\"" ] && [ "$(field error)" == null ]'
+check "a changed only job is a failure status with code 108" \
+  eval '[ "$(field value)" == "\"failure\"" ] && [ "$(field error.code)" == 108 ] &&
+        [ "$(field error.domain)" == "\"kKLVCronjobServiceErrorDomain\"" ]'
 check "no crontab tool ran and the crontab stays" \
   eval '[ -z "$(argv_log)" ] && [ "$(cat "$tabs/carol")" == "@hourly /Users/carol/changed" ]'
 
@@ -88,10 +89,27 @@ for name in '../outside' '..' ''; do
 done
 check "the file outside the tabs folder stays" [ "$(cat /usr/lib/cron/outside)" == '@daily /etc/job' ]
 
-# A user without a crontab: failure without an error.
+# A user without a crontab: failure with code 105.
 remove_job '@daily /bin/x' nobody
-check "a user without a crontab is a failure status without an error" \
-  eval '[ "$(field value)" == "\"failure\"" ] && [ "$(field error)" == null ]'
+check "a user without a crontab is a failure status with code 105" \
+  eval '[ "$(field value)" == "\"failure\"" ] && [ "$(field error.code)" == 105 ] &&
+        [ "$(field error.userInfo.NSFilePath)" == "\"$tabs/nobody\"" ]'
+
+# Several jobs, none of them the named one, or the named one only inside a longer line.
+printf '@daily /bin/a --all
+@weekly /bin/b
+' >"$tabs/frank"
+remove_job '@monthly /bin/c' frank
+check "no matching job is a failure status with code 106, and the crontab stays" \
+  eval '[ "$(field value)" == "\"failure\"" ] && [ "$(field error.code)" == 106 ] &&
+        [ "$(cat "$tabs/frank")" == $'"'"'@daily /bin/a --all\n@weekly /bin/b'"'"' ]'
+remove_job '@daily /bin/a' frank
+check "a job that is only part of a line is a failure status with code 107" \
+  eval '[ "$(field value)" == "\"failure\"" ] && [ "$(field error.code)" == 107 ] &&
+        [ "$(cat "$tabs/frank")" == $'"'"'@daily /bin/a --all\n@weekly /bin/b'"'"' ]'
+: >"$tabs/gina"
+remove_job '@daily /bin/x' gina
+check "an empty crontab has no matching job: code 106" [ "$(field error.code)" == 106 ]
 
 # A crontab that links elsewhere is not followed.
 printf '@daily /a\n@daily /b\n' >/run/linked-target
