@@ -16,6 +16,7 @@
 #include "ipc/XPCMessageValidator.h"
 #include "platform/archive/FileHandle.h"
 #include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/Values.h"
 
 #include <chrono>
 #include <iostream>
@@ -27,6 +28,13 @@
 
 namespace agentctl {
 namespace {
+
+// Whether `result` is a status result (its value the text "success" or "failure") that says
+// "failure".
+bool isFailureStatus(const tasks::KLVResultObject& result) {
+  auto text = std::dynamic_pointer_cast<platform::archive::NSString>(result.value());
+  return text != nullptr && text->value() == "failure";
+}
 
 using namespace std::chrono_literals;
 using Reply = ipc::Result<platform::Bytes, api::PrivilegedOperationError>;
@@ -187,6 +195,11 @@ int sendTask(const TaskOptions& options, platform::Bytes taskData) {
   (usesHandle ? std::cerr : std::cout) << platform::json::write(decoded->json) << std::endl;
   const auto type = decoded->result->type();
   if (type != tasks::KLVResultObject::empty && type != tasks::KLVResultObject::success) {
+    return kOperationFailed;
+  }
+  // A status result of type "success" still says whether the task did its work: its value
+  // "failure" is a failure, as the exit status table says.
+  if (isFailureStatus(*decoded->result)) {
     return kOperationFailed;
   }
   return usesHandle ? useFileHandle(options, *decoded->result) : kSucceeded;

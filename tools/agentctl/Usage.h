@@ -84,8 +84,9 @@ For KLVPrivilegedAccessFileHandleTask, the opened descriptor arrives with the re
 With either, the result line goes to standard error so that standard output holds only the
 file's bytes.
 
-Exits 0 for a result of type 0 ("empty") or 1 ("success"), 1 for a failure or mixed result
-or when the agent could not run the task, and 3 when the JSON does not describe a task.
+Exits 0 for a result of type 0 ("empty") or 1 ("success"), 1 for a failure or mixed result,
+for a status result whose value is "failure", or when the agent could not run the task, and
+3 when the JSON does not describe a task.
 )";
 
 inline constexpr std::string_view kRawUsage =

@@ -34,8 +34,9 @@ echo '<plist/>' >"$daemons/com.example.refused.plist"
 echo 1 >/run/stubs/launchctl.status
 echo 'Could not find specified service' >/run/stubs/launchctl.stderr
 remove_task "$daemons/com.example.refused.plist"
-check "a refused unload is a failure status without an error" \
-  eval 'contains "$out" "\"error\":null" && contains "$out" "\"value\":\"failure\""'
+check "a refused unload is a failure status without an error, and agentctl exits 1" \
+  eval '[ "$status" -eq 1 ] && contains "$out" "\"error\":null" &&
+        contains "$out" "\"value\":\"failure\""'
 check "the refused job's files stay" \
   eval '[ -e "$daemons/com.example.refused.plist" ] && [ -e "$helpers/com.example.refused" ]'
 check "the agent logs launchctl's error text" \
