@@ -17,8 +17,9 @@ enum KLVFileRemoverErrorCode : int64_t {
 };
 
 // Removes an item as root: a plain removal first; when that fails for another reason than a
-// missing item, the immutable flags of the parent tree and of the item are cleared and the
-// removal is tried once more. Afterwards a parent folder left empty is removed as well.
+// missing item, the immutable flags of the parent folder itself (not of what else it holds)
+// and of the item's own tree are cleared and the removal is tried once more; an item removed
+// then is a success without an error. Afterwards a parent folder left empty is removed as well.
 class KLVFileRemoverService {
 public:
   KLVFileRemoverService() = default;
