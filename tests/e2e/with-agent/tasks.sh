@@ -115,6 +115,21 @@ check "removal: siblings, their contents and what lies above the folder keep the
         grep -c "^[^ ]*i" | grep -qx 3'
 chattr -i "$locked/dir/sibling" "$locked/dir/folder/nested" "$locked/above"
 
+# A sibling whose flag cannot be cleared (an immutable file on a read-only mount beside the
+# item) is no business of the removal: the item goes, and no error is reported.
+mkdir -p "$locked/ro-case/mnt" "$locked/ro-source"
+echo item >"$locked/ro-case/item"
+echo fixed >"$locked/ro-source/fixed"
+chattr +i "$locked/ro-case/item" "$locked/ro-source/fixed"
+mount --bind "$locked/ro-source" "$locked/ro-case/mnt"
+mount -o remount,bind,ro "$locked/ro-case/mnt"
+task KLVPrivilegedAccessFileRemoverTask "{\"url\":\"$locked/ro-case/item\"}"
+check "removal: an item beside a read-only locked mount is removed: success, and no error" \
+  eval '[ "$status" -eq 0 ] && is_result 1 success && [ "$(field error)" == null ] &&
+        [ ! -e "$locked/ro-case/item" ]'
+umount "$locked/ro-case/mnt"
+chattr -i "$locked/ro-source/fixed"
+
 # An archived URL with a base is resolved as RFC 3986 says: a base with an empty path gains
 # its "/". The removal task answers that such a URL names no file, quoting the resolved URL.
 task_data=$(python3 - "$SANDBOX_ROOT/tests/platform/archive" <<'PYTHON'
