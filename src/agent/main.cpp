@@ -1,6 +1,7 @@
 // The agent's entry point: builds the server from the embedded configuration, registers every
 // operation, starts listening and hands the main thread to the main queue. The process ends
-// only through exit: status 1 when start-up fails, status 0 when a request asks for it.
+// only through exit: status 1 when start-up fails (listening included), status 0 when a request
+// asks for it.
 
 #include "agent/AgentApplication.h"
 #include "agent/FrameworkLog.h"
@@ -29,7 +30,15 @@ int main() {
 
   // Every handler exists before the listener accepts its first connection.
   agent::registerOperationHandlers(application->serverEngine());
-  application->serverEngine().start();
+  try {
+    application->serverEngine().start();
+  } catch (...) {
+    // Without a socket no client can ever reach the agent: a failed launch, so that the
+    // service manager sees it and may try again.
+    log.fault("Failed to launch agent:\n" +
+              agent::AgentApplication::launchFailureDescription(std::current_exception()));
+    std::exit(1);
+  }
   log.info("Agent started, awaiting commands...");
   platform::dispatch::dispatchMain();
 }

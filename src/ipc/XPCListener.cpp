@@ -9,11 +9,13 @@ std::unique_ptr<XPCListener> XPCListener::forMachService(const std::string& serv
   platform::NSError error;
   auto listener = platform::xpc::Listener::forService(serviceName, {}, &error);
   if (!listener) {
-    // An invalid name cannot be listened on; the listener then simply never accepts.
+    // An invalid name cannot be listened on: the listener never accepts, and its activation
+    // reports why.
     Logger::error(
         [&] { return "Cannot listen on service " + serviceName + ": " + error.description(); });
-    listener = std::make_unique<platform::xpc::Listener>("/nonexistent/" + serviceName,
-                                                         platform::xpc::TransportOptions{});
+    auto unusable = std::make_unique<XPCListener>(nullptr, serviceName);
+    unusable->failure_ = error;
+    return unusable;
   }
   return std::make_unique<XPCListener>(std::move(listener), serviceName);
 }
@@ -21,6 +23,9 @@ std::unique_ptr<XPCListener> XPCListener::forMachService(const std::string& serv
 XPCListener::XPCListener(std::unique_ptr<platform::xpc::Listener> listener,
                          std::optional<std::string> serviceName)
     : listener_(std::move(listener)), serviceName_(std::move(serviceName)) {
+  if (!listener_) {
+    return;
+  }
   // The handler holds copies of the subject handle and the name, never the wrapper, so that a
   // connection accepted while the wrapper goes away touches nothing freed.
   listener_->setConnectionHandler([connections = connections_, name = serviceName_](
@@ -30,7 +35,7 @@ XPCListener::XPCListener(std::unique_ptr<platform::xpc::Listener> listener,
 }
 
 XPCListener::~XPCListener() {
-  listener_->invalidate();
+  invalidate();
 }
 
 void XPCListener::accept(
@@ -60,14 +65,22 @@ void XPCListener::accept(
 }
 
 void XPCListener::activate() {
+  if (!listener_) {
+    return; // the name was refused; failure_ says why
+  }
   platform::NSError error;
   if (!listener_->activate(&error)) {
     Logger::error([&] { return "Failed to activate the listener: " + error.description(); });
+    failure_ = error;
+    return;
   }
+  failure_.reset();
 }
 
 void XPCListener::invalidate() {
-  listener_->invalidate();
+  if (listener_) {
+    listener_->invalidate();
+  }
 }
 
 } // namespace ipc

@@ -23,10 +23,11 @@ public:
   platform::reactive::AnyPublisher<AnyXPCConnection> connections() override {
     return connections_.eraseToAnyPublisher();
   }
-  // Creates the socket and starts accepting; a failure is logged (the engine's start reports
-  // nothing).
+  // Creates the socket and starts accepting; a failure is logged and kept for
+  // activationFailure().
   void activate() override;
   void invalidate() override;
+  std::optional<platform::NSError> activationFailure() const override { return failure_; }
 
 private:
   static void accept(const platform::reactive::PassthroughSubject<AnyXPCConnection>& connections,
@@ -36,6 +37,7 @@ private:
   platform::reactive::PassthroughSubject<AnyXPCConnection> connections_;
   std::unique_ptr<platform::xpc::Listener> listener_;
   std::optional<std::string> serviceName_;
+  std::optional<platform::NSError> failure_;
 };
 
 } // namespace ipc

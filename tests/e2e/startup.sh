@@ -92,6 +92,50 @@ check "... and refuses every client: unauthorized (exit 5)" \
   eval '[ "$status" -eq 5 ] && contains "$err" unauthorized'
 stop_agent
 
+# A listener that cannot listen is a failed launch: one fault line with the cause, exit 1.
+install -m 0755 "$build/src/agent/com.quillby.Lumora5.Agent" "$agent"
+echo "not a socket" >"$socket"
+start_agent
+status=0
+wait "$agent_pid" || status=$?
+out=$(cat /run/agent.log) err=
+check "a file at the socket path: exit 1" [ "$status" -eq 1 ]
+check "... with the cause in one fault line, and no 'Agent started'" \
+  eval '[ "$(fault_lines)" -eq 1 ] && contains "$out" "exists and is not a socket" &&
+        ! contains "$out" "Agent started"'
+check "... and the file is left as it was" [ "$(cat "$socket")" == "not a socket" ]
+rm -f "$socket"
+
+# A second instance never takes the running one's socket.
+start_agent
+first_pid=$agent_pid
+start_agent "$agent" /run/second.log
+status=0
+wait "$agent_pid" || status=$?
+out=$(cat /run/second.log) err=
+check "a second instance exits 1, naming the live listener" \
+  eval '[ "$status" -eq 1 ] && contains "$out" "Another process listens on"'
+agent_pid=$first_pid
+run agentctl health
+check "... and the first instance keeps its socket and serves" [ "$status" -eq 0 ]
+stop_agent
+
+# A socket left by an earlier run that nobody listens on is replaced.
+python3 -c 'import socket, sys; s = socket.socket(socket.AF_UNIX); s.bind(sys.argv[1])' "$socket"
+start_agent
+for _ in $(seq 1 100); do agentctl health >/dev/null 2>&1 && break; sleep 0.02; done
+run agentctl health
+check "a stale socket is replaced and the agent serves" [ "$status" -eq 0 ]
+stop_agent
+
+# A read-only /run: nowhere to listen.
+mount -o remount,ro /run
+start_agent "$agent" /dev/null
+status=0
+wait "$agent_pid" || status=$?
+mount -o remount,rw /run
+check "a read-only /run: exit 1" [ "$status" -eq 1 ]
+
 # Without the clients' group no client could ever be admitted: a failed launch.
 install -m 0755 "$build/src/agent/com.quillby.Lumora5.Agent" "$agent"
 cp /etc/group /run/group.saved

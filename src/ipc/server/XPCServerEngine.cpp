@@ -65,6 +65,9 @@ XPCServerEngine::~XPCServerEngine() {
 
 void XPCServerEngine::start() {
   listener_->activate();
+  if (auto failure = listener_->activationFailure()) {
+    throw platform::NSErrorException(std::move(*failure));
+  }
 }
 
 AnyPublisher<ConnectedClients::ClientSet> XPCServerEngine::connectedClients() {

@@ -57,7 +57,10 @@ public:
   create(Descriptor descriptor, std::unique_ptr<XPCListenerType> listener = nullptr);
   virtual ~XPCServerEngine();
 
-  // Activates the listener; call after the handlers are registered.
+  // Activates the listener; call after the handlers are registered. Throws
+  // platform::NSErrorException with the listener's error when it cannot listen (a bad name,
+  // another file or a live listener at the socket path, a read-only folder): a server that
+  // never accepts must not look started.
   virtual void start();
   // The set of handshaken connection identifiers: the current set on subscription, then every
   // change (equal consecutive sets suppressed).

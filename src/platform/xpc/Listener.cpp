@@ -23,6 +23,19 @@ NSError failure(std::string text, int errnoValue) {
   return makeTransportError(TransportErrorCode::listenerFailure, std::move(text), errnoValue);
 }
 
+// Whether a process accepts connections on the socket at `address`: a connection attempt that
+// is not refused outright (a full backlog still means a live listener).
+bool isListenedOn(const sockaddr_un& address) {
+  UniqueFd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!probe) {
+    return false;
+  }
+  if (::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    return true;
+  }
+  return errno == EAGAIN || errno == EINPROGRESS;
+}
+
 } // namespace
 
 // The part of the listener that the pool watches; it outlives the Listener while a pool thread
@@ -160,11 +173,16 @@ bool Listener::activate(NSError* error) {
   }
   std::memcpy(address.sun_path, socketPath_.data(), socketPath_.size());
 
-  // Replace a socket left by an earlier run; never remove anything that is not a socket.
+  // Replace a socket left by an earlier run; never remove anything that is not a socket, nor
+  // the socket of a listener that still runs (a second instance must not steal it).
   struct stat status {};
   if (::lstat(socketPath_.c_str(), &status) == 0) {
     if (!S_ISSOCK(status.st_mode)) {
       setError(error, failure(socketPath_ + " exists and is not a socket.", EEXIST));
+      return false;
+    }
+    if (isListenedOn(address)) {
+      setError(error, failure("Another process listens on " + socketPath_ + ".", EADDRINUSE));
       return false;
     }
     if (::unlink(socketPath_.c_str()) != 0 && errno != ENOENT) {
