@@ -6,6 +6,8 @@
 #include "ipc/XPCProtocolError.h"
 #include "platform/security/DynamicCode.h"
 
+#include <algorithm>
+
 namespace ipc {
 
 using platform::reactive::AnyPublisher;
@@ -179,6 +181,8 @@ XPCConnection::XPCConnection(std::shared_ptr<platform::xpc::Connection> transpor
     } else {
       identityFailure_ = status.description();
     }
+    transport_->setMaxIncomingPayloadSize(
+        std::min(kMaxUnauthenticatedPayloadSize, transport_->configuredMaxPayloadSize()));
   }
 }
 
@@ -340,6 +344,11 @@ void XPCConnection::sendWithoutReply(const platform::Bytes& bytes) {
 
 void XPCConnection::activate() {
   transport_->activate();
+}
+
+void XPCConnection::markHandshaken() {
+  handshaken_ = true;
+  transport_->setMaxIncomingPayloadSize(transport_->configuredMaxPayloadSize());
 }
 
 void XPCConnection::invalidate() {

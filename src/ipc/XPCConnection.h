@@ -48,6 +48,14 @@ public:
   const XPCMessageEncoderType& encoder() const override { return encoder_; }
   void activate() override;
   void invalidate() override;
+  void markHandshaken() override;
+  bool isHandshaken() const { return handshaken_.load(); }
+
+  // Before the handshake a peer may send frames of at most this size (the largest genuine
+  // handshake message is far smaller), and must have completed it within the deadline; an
+  // unknown peer cannot pin much memory or a descriptor for long.
+  static constexpr uint32_t kMaxUnauthenticatedPayloadSize = 64 * 1024;
+  static constexpr std::chrono::seconds kHandshakeDeadline{5};
 
   const std::optional<std::string>& serviceName() const { return options_.serviceName; }
   // Why the peer's identity could not be recorded at creation (verifyPeerIdentity): such a
@@ -82,6 +90,7 @@ private:
   std::optional<platform::security::PeerIdentity> peerIdentity_;
   std::optional<std::string> identityFailure_;
   std::atomic<bool> ended_{false};
+  std::atomic<bool> handshaken_{false};
 
   static inline std::atomic<long> liveCount_{0};
   std::mutex timeoutQueueMutex_;

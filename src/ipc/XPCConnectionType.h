@@ -44,6 +44,8 @@ public:
   // Starts the flow of messages; the owner calls it after subscribing to requests().
   virtual void activate() = 0;
   virtual void invalidate() = 0;
+  // Called once the peer has passed the handshake: lifts the limits that hold before it.
+  virtual void markHandshaken() {}
 };
 
 using AnyXPCConnection = std::shared_ptr<XPCConnectionType>;

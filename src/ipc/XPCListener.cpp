@@ -2,12 +2,38 @@
 
 #include "ipc/Logger.h"
 #include "ipc/XPCConnection.h"
+#include "platform/dispatch/DispatchQueue.h"
 
 namespace ipc {
 
+namespace {
+
+// The transport's diagnostics (refused and oversized frames, failed connections) go to the
+// framework's log.
+platform::xpc::TransportOptions loggedTransportOptions() {
+  platform::xpc::TransportOptions options;
+  options.logger = [](platform::xpc::TransportLogLevel level, const std::string& text) {
+    switch (level) {
+    case platform::xpc::TransportLogLevel::error:
+      Logger::error([&] { return text; });
+      break;
+    case platform::xpc::TransportLogLevel::info:
+      Logger::info([&] { return text; });
+      break;
+    case platform::xpc::TransportLogLevel::debug:
+      Logger::debug([&] { return text; });
+      break;
+    }
+  };
+  return options;
+}
+
+} // namespace
+
 std::unique_ptr<XPCListener> XPCListener::forMachService(const std::string& serviceName) {
   platform::NSError error;
-  auto listener = platform::xpc::Listener::forService(serviceName, {}, &error);
+  auto listener =
+      platform::xpc::Listener::forService(serviceName, loggedTransportOptions(), &error);
   if (!listener) {
     // An invalid name cannot be listened on: the listener never accepts, and its activation
     // reports why.
@@ -61,6 +87,21 @@ void XPCListener::accept(
            std::to_string(connection->peerProcessIdentifier()) +
            ">, service: " + serviceName.value_or("<unknown>");
   });
+  // A peer that has not passed the handshake in time holds its descriptor no longer.
+  platform::dispatch::DispatchQueue::global().asyncAfter(
+      XPCConnection::kHandshakeDeadline,
+      [weakConnection = std::weak_ptr<XPCConnection>(connection)] {
+        auto late = weakConnection.lock();
+        if (!late || late->isHandshaken()) {
+          return;
+        }
+        Logger::error([&] {
+          return late->description() + " - closed: no handshake within " +
+                 std::to_string(XPCConnection::kHandshakeDeadline.count()) + " s, client pid <" +
+                 std::to_string(late->peerProcessIdentifier()) + ">";
+        });
+        late->invalidate();
+      });
   connections.send(connection);
 }
 

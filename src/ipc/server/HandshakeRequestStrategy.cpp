@@ -55,6 +55,7 @@ AnyPublisher<Never> HandshakeRequestStrategy::handle(const XPCRequest& request,
   XPCMessage reply;
   try {
     verify(request, *connection);
+    connection->markHandshaken();
     {
       std::lock_guard lock(storage_->lock());
       storage_->eventsSubject().send(

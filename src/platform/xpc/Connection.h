@@ -66,6 +66,12 @@ public:
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
+  // The largest payload accepted from the peer from now on (any thread; a larger declared
+  // frame ends the connection). Starts at the limits' cap.
+  void setMaxIncomingPayloadSize(uint32_t size) { reader_.setMaxPayloadSize(size); }
+  // The cap the connection was made with.
+  uint32_t configuredMaxPayloadSize() const { return options_.limits.maxPayloadSize; }
+
   // Handlers are fixed before activate(); setting one later throws std::logic_error.
   void setIncomingCallHandler(IncomingCallHandler handler);
   void setInvalidationHandler(InvalidationHandler handler);

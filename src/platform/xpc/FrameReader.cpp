@@ -17,7 +17,8 @@ constexpr size_t kMinimumReadSpace = 4 * 1024;
 } // namespace
 
 FrameReader::FrameReader(TransportLimits limits)
-    : limits_(limits), buffer_(std::make_unique_for_overwrite<uint8_t[]>(kDefaultCapacity)),
+    : limits_(limits), maxPayloadSize_(limits.maxPayloadSize),
+      buffer_(std::make_unique_for_overwrite<uint8_t[]>(kDefaultCapacity)),
       capacity_(kDefaultCapacity),
       controlBuffer_(CMSG_SPACE(sizeof(int) * std::max<size_t>(limits.maxDescriptors, 1))) {}
 
@@ -114,7 +115,9 @@ bool FrameReader::takeCompleteFrames(std::vector<ReceivedFrame>& frames, NSError
       if (buffered < kFrameHeaderSize) {
         break;
       }
-      currentHeader_ = decodeFrameHeader(buffer_.get() + start_, limits_, error);
+      TransportLimits current = limits_;
+      current.maxPayloadSize = maxPayloadSize();
+      currentHeader_ = decodeFrameHeader(buffer_.get() + start_, current, error);
       if (!currentHeader_) {
         return false;
       }

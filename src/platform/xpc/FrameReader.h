@@ -5,6 +5,7 @@
 #include "platform/xpc/Frame.h"
 #include "platform/xpc/UniqueFd.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -41,6 +42,12 @@ public:
   // end the stream with `failed`.
   ReadOutcome readOnce(int socket, std::vector<ReceivedFrame>& frames, NSError* error);
 
+  // Changes the largest payload accepted from now on (any thread): a connection starts with a
+  // small cap until its peer has proven who it is. A frame whose header was already read keeps
+  // the cap it was checked against.
+  void setMaxPayloadSize(uint32_t size) { maxPayloadSize_.store(size, std::memory_order_relaxed); }
+  uint32_t maxPayloadSize() const { return maxPayloadSize_.load(std::memory_order_relaxed); }
+
   // Whether bytes of an unfinished frame are buffered.
   bool hasPartialFrame() const { return end_ > start_; }
   size_t bufferCapacityForTest() const { return capacity_; }
@@ -51,6 +58,7 @@ private:
   size_t bytesNeededForCurrentFrame() const;
 
   TransportLimits limits_;
+  std::atomic<uint32_t> maxPayloadSize_;
   std::unique_ptr<uint8_t[]> buffer_;
   size_t capacity_ = 0;
   size_t start_ = 0; // first unconsumed byte
