@@ -287,6 +287,20 @@ XPCConnection::makeRequest(RawRequest raw,
       });
       return;
     }
+    const uint32_t cap = self->transport_->configuredMaxPayloadSize();
+    if (frame.payload.size() > cap) {
+      // The transport would refuse the frame and the caller would wait for nothing: it gets an
+      // error that names the size instead, and the reply's descriptors are closed.
+      const std::string text = "The reply of " + std::to_string(frame.payload.size()) +
+                               " bytes exceeds the frame cap of " + std::to_string(cap) +
+                               " bytes.";
+      Logger::error([&] { return self->description() + " - " + text; });
+      attachments->clear();
+      frame.payload =
+          self->encoder_.encode(XPCMessage::errorReply(XPCProtocolError::underlyingError(text)));
+      reply(std::move(frame));
+      return;
+    }
     frame.descriptors = std::exchange(*attachments, {});
     reply(std::move(frame));
   };

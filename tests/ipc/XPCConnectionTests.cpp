@@ -53,8 +53,7 @@ protected:
     path_ = ::testing::TempDir() + "xpc-connection-" + std::to_string(getpid()) + "-" +
             std::to_string(counter_++) + ".sock";
     listener_ = std::make_unique<XPCListener>(
-        std::make_unique<platform::xpc::Listener>(path_, platform::xpc::TransportOptions{}),
-        serviceName());
+        std::make_unique<platform::xpc::Listener>(path_, listenerOptions()), serviceName());
     std::promise<AnyXPCConnection> accepted;
     auto future = accepted.get_future();
     auto shared = std::make_shared<std::promise<AnyXPCConnection>>(std::move(accepted));
@@ -84,6 +83,7 @@ protected:
     listener_.reset();
   }
   virtual std::optional<std::string> serviceName() const { return std::nullopt; }
+  virtual platform::xpc::TransportOptions listenerOptions() const { return {}; }
 
   // Collects the requests that reach the server side.
   struct Received {
@@ -166,6 +166,42 @@ TEST_F(ConnectionPair, RequestsArriveAndRepliesReachTheSender) {
   }
   ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
   EXPECT_EQ(future.get(), XPCMessage::acknowledge());
+}
+
+// A listener whose frames may carry at most 4 KiB.
+class SmallFrameConnectionPair : public ConnectionPair {
+protected:
+  platform::xpc::TransportOptions listenerOptions() const override {
+    platform::xpc::TransportOptions options;
+    options.limits.maxPayloadSize = 4096;
+    return options;
+  }
+};
+
+TEST_F(SmallFrameConnectionPair, AReplyOverTheFrameCapIsAnsweredWithAnErrorThatNamesItsSize) {
+  LogCapture log;
+  auto received = collectServerRequests();
+  client_->activate();
+  std::promise<XPCMessage> replied;
+  auto future = replied.get_future();
+  auto sending = client_->send(simpleMessage(), 5s)
+                     .sink([](const Completion&) {},
+                           [&replied](XPCMessage reply) { replied.set_value(reply); });
+  {
+    std::unique_lock lock(received->mutex);
+    ASSERT_TRUE(received->changed.wait_for(lock, 5s, [&] { return !received->requests.empty(); }));
+    XPCMessage large;
+    large.flags = XPCMessage::Flag(4);
+    large.binaryPayload = XPCMessage::BinaryPayload{"Large", platform::Bytes(10000, 'x')};
+    received->requests[0].replyHandler(large);
+  }
+  ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+  const XPCMessage reply = future.get();
+  ASSERT_TRUE(reply.error);
+  EXPECT_NE(reply.error->description().find("exceeds the frame cap of 4096 bytes"),
+            std::string::npos)
+      << reply.error->description();
+  EXPECT_TRUE(log.contains("exceeds the frame cap of 4096 bytes"));
 }
 
 TEST_F(ConnectionPair, UndecodableRequestIsAnsweredAtOnceAndNeverDelivered) {
