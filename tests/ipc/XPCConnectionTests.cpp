@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -44,6 +45,13 @@ private:
   std::mutex mutex_;
   std::vector<std::string> lines_;
 };
+
+XPCMessage simpleMessage() {
+  XPCMessage message;
+  message.flags = XPCMessage::Flag(4);
+  message.binaryPayload = XPCMessage::BinaryPayload{"FileSizeRequest", {'{', '}'}};
+  return message;
+}
 
 // A listener on a private socket and a client connection to it; the accepted server side is
 // handed to the test once the client connected.
@@ -109,6 +117,29 @@ protected:
     return received;
   }
 
+  // Sends simpleMessage() from the client, lets `answer` reply to the request as the server
+  // received it, and returns the reply that reaches the client (none after five seconds).
+  std::optional<XPCMessage> exchange(const std::function<void(XPCRequest&)>& answer) {
+    auto received = collectServerRequests();
+    client_->activate();
+    auto replied = std::make_shared<std::promise<XPCMessage>>();
+    auto future = replied->get_future();
+    auto sending = client_->send(simpleMessage(), 5s)
+                       .sink([](const Completion&) {},
+                             [replied](XPCMessage reply) { replied->set_value(reply); });
+    {
+      std::unique_lock lock(received->mutex);
+      if (!received->changed.wait_for(lock, 5s, [&] { return !received->requests.empty(); })) {
+        return std::nullopt;
+      }
+      answer(received->requests[0]);
+    }
+    if (future.wait_for(5s) != std::future_status::ready) {
+      return std::nullopt;
+    }
+    return future.get();
+  }
+
   // Sends raw bytes from the client side and waits for the raw reply.
   std::optional<std::string> rawCall(const std::string& bytes) {
     std::promise<std::optional<std::string>> replied;
@@ -142,30 +173,14 @@ protected:
   std::shared_ptr<platform::xpc::Connection> clientTransport_;
 };
 
-XPCMessage simpleMessage() {
-  XPCMessage message;
-  message.flags = XPCMessage::Flag(4);
-  message.binaryPayload = XPCMessage::BinaryPayload{"FileSizeRequest", {'{', '}'}};
-  return message;
-}
-
 TEST_F(ConnectionPair, RequestsArriveAndRepliesReachTheSender) {
-  auto received = collectServerRequests();
-  client_->activate();
-  std::promise<XPCMessage> replied;
-  auto future = replied.get_future();
-  auto sending = client_->send(simpleMessage(), 5s)
-                     .sink([](const Completion&) {},
-                           [&replied](XPCMessage reply) { replied.set_value(reply); });
-  {
-    std::unique_lock lock(received->mutex);
-    ASSERT_TRUE(received->changed.wait_for(lock, 5s, [&] { return !received->requests.empty(); }));
-    EXPECT_TRUE(received->requests[0].needsReply);
-    EXPECT_EQ(received->requests[0].message, simpleMessage());
-    received->requests[0].replyHandler(XPCMessage::acknowledge());
-  }
-  ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
-  EXPECT_EQ(future.get(), XPCMessage::acknowledge());
+  auto reply = exchange([](XPCRequest& request) {
+    EXPECT_TRUE(request.needsReply);
+    EXPECT_EQ(request.message, simpleMessage());
+    request.replyHandler(XPCMessage::acknowledge());
+  });
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(*reply, XPCMessage::acknowledge());
 }
 
 // A listener whose frames may carry at most 4 KiB.
@@ -180,27 +195,16 @@ protected:
 
 TEST_F(SmallFrameConnectionPair, AReplyOverTheFrameCapIsAnsweredWithAnErrorThatNamesItsSize) {
   LogCapture log;
-  auto received = collectServerRequests();
-  client_->activate();
-  std::promise<XPCMessage> replied;
-  auto future = replied.get_future();
-  auto sending = client_->send(simpleMessage(), 5s)
-                     .sink([](const Completion&) {},
-                           [&replied](XPCMessage reply) { replied.set_value(reply); });
-  {
-    std::unique_lock lock(received->mutex);
-    ASSERT_TRUE(received->changed.wait_for(lock, 5s, [&] { return !received->requests.empty(); }));
+  auto reply = exchange([](XPCRequest& request) {
     XPCMessage large;
     large.flags = XPCMessage::Flag(4);
     large.binaryPayload = XPCMessage::BinaryPayload{"Large", platform::Bytes(10000, 'x')};
-    received->requests[0].replyHandler(large);
-  }
-  ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
-  const XPCMessage reply = future.get();
-  ASSERT_TRUE(reply.error);
-  EXPECT_NE(reply.error->description().find("exceeds the frame cap of 4096 bytes"),
+    request.replyHandler(large);
+  });
+  ASSERT_TRUE(reply && reply->error);
+  EXPECT_NE(reply->error->description().find("exceeds the frame cap of 4096 bytes"),
             std::string::npos)
-      << reply.error->description();
+      << reply->error->description();
   EXPECT_TRUE(log.contains("exceeds the frame cap of 4096 bytes"));
 }
 
