@@ -50,6 +50,8 @@ public:
   void invalidate() override;
   void markHandshaken() override;
   bool isHandshaken() const { return handshaken_.load(); }
+  // Whether the connection has ended (its invalidation event has come).
+  bool hasEnded() const { return ended_.load(); }
 
   // Before the handshake a peer may send frames of at most this size (the largest genuine
   // handshake message is far smaller), and must have completed it within the deadline; an

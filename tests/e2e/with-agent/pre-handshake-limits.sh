@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# What an unknown peer may cost the agent before its handshake: frames of at most 64 KiB and
-# five seconds. Signed clients are served meanwhile. Runs inside scripts/sandbox.
+# What an unknown peer may cost the agent before its handshake: frames of at most 64 KiB, five
+# seconds, and a place among at most 64 waiting connections. Signed clients are served
+# meanwhile. Runs inside scripts/sandbox.
 set -uo pipefail
 source "$(dirname "$0")/../lib.sh"
 
@@ -51,6 +52,26 @@ check "the agent closes idle peers that never handshake within five seconds" \
   grep -q "closed: no handshake within 5 s" /run/agent.log
 check "... and its descriptors return to where they were" \
   [ $(($(open_descriptors) - baseline_fds)) -lt 5 ]
+# A crowd of 200 strangers: at most 64 wait for a handshake at once, the oldest make room.
+python3 - "$socket" <<'PYTHON' &
+import socket, sys, time
+peers = []
+for _ in range(200):
+    s = socket.socket(socket.AF_UNIX)
+    s.connect(sys.argv[1])
+    peers.append(s)
+time.sleep(3)
+PYTHON
+crowd=$!
+sleep 1.5
+run agentctl health
+check "a signed client is served while 200 strangers wait" [ "$status" -eq 0 ]
+check "the agent keeps at most 64 of them: fewer than 64 x 8 extra descriptors" \
+  [ $(($(open_descriptors) - baseline_fds)) -lt 512 ]
+check "... and logs each one it closes to make room" \
+  eval '[ "$(grep -c "closed: too many connections without a handshake" /run/agent.log)" -ge 100 ]'
+wait "$crowd"
+
 run agentctl health
 check "a signed client is served afterwards" [ "$status" -eq 0 ]
 finish
