@@ -68,11 +68,8 @@ bool isUsableRequestPath(std::string_view path) {
 }
 
 std::optional<std::string> requestPath(const platform::URL& url) {
-  auto path = url.fileSystemPath();
-  if (!path || !isUsableRequestPath(*path)) {
-    return std::nullopt;
-  }
-  return path;
+  // Already absolute and free of NUL bytes: fileSystemPath refuses anything else.
+  return url.fileSystemPath();
 }
 
 bool namesRootFolder(std::string_view path) {

@@ -47,13 +47,13 @@ void KLVFileTreeEnumerator::run(const KLVFileTreeEnumeratorRequest& request) {
   struct stat status {};
   if (::lstat(request.url.c_str(), &status) != 0) {
     // A root that does not exist (or cannot be looked at) is no tree: nothing is reported as
-    // found.
+    // found. The cause is taken before anything else can change errno.
+    auto cause = std::make_shared<const platform::NSError>(platform::NSError::posix(errno));
     delegate_->catchError(
         *this, platform::NSError(
                    kKLVFileTreeEnumeratorErrorDomain, kKLVFileTreeEnumeratorCannotOpenErrorCode,
                    {{platform::NSURLErrorKey, platform::URL::fileURLWithPath(request.url)},
-                    {platform::NSUnderlyingErrorKey,
-                     std::make_shared<const platform::NSError>(platform::NSError::posix(errno))}}));
+                    {platform::NSUnderlyingErrorKey, std::move(cause)}}));
     return;
   }
   const std::optional<std::string> canonical =
