@@ -1,14 +1,16 @@
 #include "platform/xpc/Connection.h"
 
-#include "platform/xpc/FrameWriter.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/xpc/ServiceName.h"
 #include "platform/xpc/TransportError.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <vector>
@@ -18,13 +20,6 @@ namespace {
 
 // Reads per wake-up while a frame is still incomplete, so one busy peer yields to the others.
 constexpr int kReadsPerWakeup = 16;
-
-bool setSendTimeout(int socket, std::chrono::milliseconds timeout) {
-  timeval value{};
-  value.tv_sec = static_cast<time_t>(timeout.count() / 1000);
-  value.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
-  return ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &value, sizeof(value)) == 0;
-}
 
 // connect() interrupted by a signal goes on in the background; wait for its outcome.
 int connectSocket(int socket, const sockaddr_un& address) {
@@ -50,6 +45,10 @@ int connectSocket(int socket, const sockaddr_un& address) {
 
 std::shared_ptr<WorkerPool> poolOf(const TransportOptions& options) {
   return options.pool ? options.pool : WorkerPool::shared();
+}
+
+std::shared_ptr<BufferBudget> budgetOf(const TransportOptions& options) {
+  return options.budget ? options.budget : BufferBudget::shared();
 }
 
 } // namespace
@@ -99,11 +98,6 @@ std::shared_ptr<Connection> Connection::connectToPath(const std::string& socketP
 
 std::shared_ptr<Connection> Connection::adopt(UniqueFd socket, TransportOptions options,
                                               NSError* error) {
-  if (!setSendTimeout(socket.get(), options.sendTimeout)) {
-    setError(error, makeTransportError(TransportErrorCode::ioFailure,
-                                       "Could not set the send time-out.", errno));
-    return nullptr;
-  }
   auto peer = PeerIdentity::ofSocket(socket.get(), error);
   if (!peer) {
     return nullptr;
@@ -114,7 +108,8 @@ std::shared_ptr<Connection> Connection::adopt(UniqueFd socket, TransportOptions 
 
 Connection::Connection(Passkey, UniqueFd socket, PeerIdentity peer, TransportOptions options)
     : options_(std::move(options)), pool_(poolOf(options_)), socket_(std::move(socket)),
-      peer_(std::move(peer)), reader_(options_.limits) {}
+      peer_(std::move(peer)), reader_(options_.limits, budgetOf(options_)),
+      outgoing_(budgetOf(options_)) {}
 
 Connection::~Connection() {
   // Only a connection that the pool no longer watches gets here; anything still pending is
@@ -157,7 +152,11 @@ void Connection::activate() {
     pool_->dispatch([self] {
       self->end(makeTransportError(TransportErrorCode::ioFailure, "Could not watch the socket."));
     });
+    return;
   }
+  std::lock_guard io(ioMutex_);
+  watched_ = true;
+  armLocked(); // frames sent before activation may wait for the socket
 }
 
 void Connection::invalidate() {
@@ -189,6 +188,11 @@ void Connection::end(const NSError& reason) {
     handler = invalidationHandler_;
     watched = activated_;
   }
+  {
+    std::lock_guard io(ioMutex_);
+    watched_ = false;
+    outgoing_.clear(); // nobody will read it any more
+  }
   ::shutdown(socket_.get(), SHUT_RDWR);
   log(TransportLogLevel::info, "Connection ended: " + reason.localizedDescription());
   pool_->dispatch([pending = std::move(pending), handler = std::move(handler), reason]() mutable {
@@ -207,10 +211,36 @@ void Connection::end(const NSError& reason) {
   std::shared_ptr<EventSource> registration = watched ? pool_->removeSource(*this) : nullptr;
 }
 
-void Connection::handleReadiness(uint32_t) {
+void Connection::handleReadiness(uint32_t epollEvents) {
+  const bool peerGone = (epollEvents & (EPOLLHUP | EPOLLERR)) != 0;
+  const bool mayWrite = (epollEvents & EPOLLOUT) != 0 || peerGone;
+  NSError writeError;
+  bool writeFailed = false;
+  bool paused;
+  {
+    std::lock_guard io(ioMutex_);
+    writeFailed = mayWrite && !flushLocked(writeError);
+    paused = readingPausedLocked();
+  }
+  if (writeFailed) {
+    fail(writeError);
+    return;
+  }
+  if (paused && peerGone) {
+    // Nothing can reach a peer that hung up, and a hung-up socket left watched would wake the
+    // pool without end while its calls wait unread.
+    end(makeTransportError(TransportErrorCode::peerClosed, "Peer closed the connection."));
+    return;
+  }
   std::unique_lock role(readerRole_, std::try_to_lock);
-  if (!role.owns_lock()) {
-    return; // a caller waiting for its reply reads the socket; it re-arms when it stops
+  if (paused || !role.owns_lock()) {
+    // Paused, or a caller waiting for its reply reads the socket and re-arms when it stops;
+    // what is still queued keeps its interest in output.
+    if (mayWrite || paused) {
+      std::lock_guard io(ioMutex_);
+      armLocked();
+    }
+    return;
   }
   std::vector<ReceivedFrame> frames;
   NSError error;
@@ -223,8 +253,114 @@ void Connection::handleReadiness(uint32_t) {
   queueOrderedCalls(frames);
   // Let another thread read on while this one delivers; the reader is not touched again here.
   role.unlock();
-  pool_->rearm(*this);
+  {
+    std::lock_guard io(ioMutex_);
+    armLocked();
+  }
   deliverFrames(frames, true);
+}
+
+bool Connection::flushLocked(NSError& error) {
+  const size_t before = outgoing_.bytes();
+  const auto outcome = outgoing_.flush(socket_.get(), &error);
+  if (outgoing_.bytes() != before) {
+    lastWriteProgress_ = std::chrono::steady_clock::now();
+  }
+  return outcome != OutgoingFrames::FlushOutcome::failed;
+}
+
+bool Connection::readingPausedLocked() const {
+  return outgoing_.bytes() > options_.limits.maxQueuedBytes ||
+         callsInFlight_ >= options_.limits.maxCallsInFlight;
+}
+
+uint32_t Connection::wantedEventsLocked() const {
+  uint32_t events = 0;
+  if (!waiterReads_ && !readingPausedLocked()) {
+    events |= EPOLLIN | EPOLLRDHUP;
+  }
+  if (!outgoing_.empty()) {
+    events |= EPOLLOUT;
+  }
+  return events;
+}
+
+void Connection::armLocked() {
+  if (watched_) {
+    pool_->rearm(*this, wantedEventsLocked());
+  }
+}
+
+void Connection::scheduleStallCheckLocked() {
+  if (stallCheckScheduled_) {
+    return;
+  }
+  stallCheckScheduled_ = true;
+  const auto delay = std::max<std::chrono::steady_clock::duration>(
+      lastWriteProgress_ + options_.sendTimeout - std::chrono::steady_clock::now(),
+      std::chrono::steady_clock::duration::zero());
+  dispatch::DispatchQueue::global().asyncAfter(delay, [weak = weak_from_this()] {
+    if (auto self = weak.lock()) {
+      self->checkStall();
+    }
+  });
+}
+
+void Connection::checkStall() {
+  size_t queued;
+  {
+    std::lock_guard io(ioMutex_);
+    stallCheckScheduled_ = false;
+    if (outgoing_.empty()) {
+      return;
+    }
+    if (std::chrono::steady_clock::now() - lastWriteProgress_ < options_.sendTimeout) {
+      scheduleStallCheckLocked();
+      return;
+    }
+    queued = outgoing_.bytes();
+  }
+  fail(makeTransportError(TransportErrorCode::peerNotReading,
+                          "Peer stopped reading: " + std::to_string(queued) +
+                              " queued bytes found no room for " +
+                              std::to_string(options_.sendTimeout.count()) + " ms."));
+}
+
+void Connection::fail(const NSError& error) {
+  log(TransportLogLevel::error, "Connection failed: " + error.localizedDescription());
+  end(error);
+}
+
+bool Connection::admitCall(ReceivedFrame& frame) {
+  std::lock_guard io(ioMutex_);
+  if (waitingCalls_.empty() && callsInFlight_ < options_.limits.maxCallsInFlight) {
+    ++callsInFlight_;
+    return true;
+  }
+  waitingCalls_.push_back(std::move(frame));
+  return false;
+}
+
+void Connection::callFinished() {
+  std::optional<ReceivedFrame> next;
+  {
+    std::lock_guard io(ioMutex_);
+    if (!waitingCalls_.empty()) {
+      next = std::move(waitingCalls_.front()); // takes over the finished call's place
+      waitingCalls_.pop_front();
+    } else {
+      const bool wasPaused = readingPausedLocked();
+      --callsInFlight_;
+      if (wasPaused) {
+        armLocked();
+      }
+    }
+  }
+  if (next) {
+    pool_->dispatch([self = shared_from_this(), frame = std::move(*next)]() mutable {
+      self->deliver(std::move(frame));
+    });
+  }
 }
 
 bool Connection::isOpen(ReadOutcome outcome) {
@@ -255,6 +391,9 @@ void Connection::endAfter(std::vector<ReceivedFrame> frames, ReadOutcome outcome
     pool_->dispatch([self = shared_from_this()] { self->deliverOrderedCalls(); });
   }
   for (ReceivedFrame& frame : frames) {
+    if (frame.header.kind != FrameKind::reply && !admitCall(frame)) {
+      continue; // runs when an earlier call is answered
+    }
     pool_->dispatch([self = shared_from_this(), frame = std::move(frame)]() mutable {
       self->deliver(std::move(frame));
     });
@@ -290,6 +429,9 @@ void Connection::deliverFrames(std::vector<ReceivedFrame>& frames, bool runFirst
   for (ReceivedFrame& frame : frames) {
     if (frame.header.kind == FrameKind::reply) {
       continue;
+    }
+    if (!admitCall(frame)) {
+      continue; // runs when an earlier call is answered
     }
     if (firstCall == nullptr && runFirstCallHere) {
       firstCall = &frame;
@@ -371,16 +513,35 @@ bool Connection::readAsWaiter(std::chrono::steady_clock::time_point deadline) {
       return false; // nothing to read for: the reply comes from elsewhere or not at all
     }
   }
-  // Quiet the pool while this thread waits, so that arriving bytes wake only this thread.
-  pool_->disarm(*this);
+  bool wantsOutput;
+  {
+    // Quiet the pool's reading while this thread waits, so that arriving bytes wake only this
+    // thread; queued output stays the pool's to write as well.
+    std::lock_guard io(ioMutex_);
+    waiterReads_ = true;
+    armLocked();
+    wantsOutput = !outgoing_.empty();
+  }
   const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - std::chrono::steady_clock::now());
-  pollfd poller{socket_.get(), POLLIN, 0};
+  pollfd poller{socket_.get(), static_cast<short>(POLLIN | (wantsOutput ? POLLOUT : 0)), 0};
   std::vector<ReceivedFrame> frames;
   NSError error;
   ReadOutcome outcome = ReadOutcome::wouldBlock;
   if (remaining.count() > 0 && ::poll(&poller, 1, static_cast<int>(remaining.count()) + 1) > 0) {
-    outcome = readFrames(frames, error);
+    if ((poller.revents & POLLOUT) != 0) {
+      std::lock_guard io(ioMutex_);
+      if (!flushLocked(error)) {
+        outcome = ReadOutcome::failed;
+      }
+    }
+    if (outcome != ReadOutcome::failed && (poller.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+      outcome = readFrames(frames, error);
+    }
+  }
+  {
+    std::lock_guard io(ioMutex_);
+    waiterReads_ = false;
   }
   if (!isOpen(outcome)) {
     role.unlock();
@@ -391,7 +552,10 @@ bool Connection::readAsWaiter(std::chrono::steady_clock::time_point deadline) {
   // As a pool thread would: hand the reader role back before delivering, so that a handler
   // may wait for a call of its own.
   role.unlock();
-  pool_->rearm(*this);
+  {
+    std::lock_guard io(ioMutex_);
+    armLocked();
+  }
   deliverFrames(frames, false);
   return true;
 }
@@ -406,6 +570,11 @@ void Connection::deliverOrderedCalls() {
     ReceivedFrame frame = std::move(orderedCalls_.front());
     orderedCalls_.pop_front();
     lock.unlock();
+    {
+      // One at a time already; counted so that answering it balances.
+      std::lock_guard io(ioMutex_);
+      ++callsInFlight_;
+    }
     deliver(std::move(frame));
     lock.lock();
   }
@@ -421,6 +590,7 @@ void Connection::deliver(ReceivedFrame frame) {
     log(TransportLogLevel::error, "Dropped an incoming call: no handler is set.");
     return;
   }
+  // Counted in flight by the caller: until answered, or until its handler returns.
   Reply reply;
   if (frame.header.kind == FrameKind::callWithReply) {
     auto state = std::make_shared<Reply::State>();
@@ -428,7 +598,12 @@ void Connection::deliver(ReceivedFrame frame) {
     state->callId = frame.header.callId;
     reply = Reply(std::move(state));
   }
-  incomingCallHandler_(Message{std::move(frame.payload), std::move(frame.descriptors)}, reply);
+  const bool answerLater = static_cast<bool>(reply);
+  incomingCallHandler_(Message{std::move(frame.payload), std::move(frame.descriptors)},
+                       std::move(reply));
+  if (!answerLater) {
+    callFinished();
+  }
 }
 
 void Connection::deliverReply(ReceivedFrame frame) {
@@ -463,20 +638,35 @@ bool Connection::isSendable(const Message& message, NSError* error) const {
   return true;
 }
 
-bool Connection::writeMessage(FrameKind kind, CallId callId, const Message& message,
-                              NSError* error) {
+bool Connection::enqueue(FrameKind kind, CallId callId, Message message, NSError* error) {
   FrameHeader header;
   header.kind = kind;
   header.descriptorCount = static_cast<uint16_t>(message.descriptors.size());
   header.payloadLength = static_cast<uint32_t>(message.payload.size());
   header.callId = callId;
-  std::vector<int> descriptors;
-  descriptors.reserve(message.descriptors.size());
-  for (const UniqueFd& descriptor : message.descriptors) {
-    descriptors.push_back(descriptor.get());
+  std::lock_guard io(ioMutex_);
+  const bool wasEmpty = outgoing_.empty();
+  if (!outgoing_.push(header, std::move(message))) {
+    setError(error, makeTransportError(TransportErrorCode::bufferBudgetSpent,
+                                       "The buffers of all connections are full; a frame of " +
+                                           std::to_string(header.payloadLength) +
+                                           " bytes cannot be queued."));
+    return false;
   }
-  std::lock_guard lock(writeMutex_);
-  return writeFrame(socket_.get(), header, message.payload, descriptors, error);
+  if (!wasEmpty) {
+    return true; // goes out after the frames ahead of it, as the socket takes them
+  }
+  NSError failure;
+  if (!flushLocked(failure)) {
+    setError(error, failure);
+    return false;
+  }
+  if (!outgoing_.empty()) {
+    lastWriteProgress_ = std::chrono::steady_clock::now();
+    scheduleStallCheckLocked();
+    armLocked();
+  }
+  return true;
 }
 
 void Connection::failLater(ReplyHandler handler) {
@@ -504,8 +694,8 @@ Connection::CallId Connection::sendWithReply(Message message, ReplyHandler handl
     failLater(std::move(handler));
     return 0;
   }
-  if (!writeMessage(FrameKind::callWithReply, callId, message, &error)) {
-    end(error); // fails this call with every other pending one
+  if (!enqueue(FrameKind::callWithReply, callId, std::move(message), &error)) {
+    fail(error); // fails this call with every other pending one
   }
   return callId;
 }
@@ -519,8 +709,8 @@ bool Connection::send(Message message) {
   if (!isValid()) {
     return false;
   }
-  if (!writeMessage(FrameKind::callWithoutReply, 0, message, &error)) {
-    end(error);
+  if (!enqueue(FrameKind::callWithoutReply, 0, std::move(message), &error)) {
+    fail(error);
     return false;
   }
   return true;
@@ -535,8 +725,8 @@ bool Connection::sendReply(CallId callId, Message reply) {
   if (!isValid()) {
     return false;
   }
-  if (!writeMessage(FrameKind::reply, callId, reply, &error)) {
-    end(error);
+  if (!enqueue(FrameKind::reply, callId, std::move(reply), &error)) {
+    fail(error);
     return false;
   }
   return true;
@@ -554,12 +744,26 @@ void Connection::log(TransportLogLevel level, const std::string& text) const {
   }
 }
 
+Reply::State::~State() {
+  if (used.load()) {
+    return;
+  }
+  if (auto owner = connection.lock()) {
+    owner->callFinished(); // dropped unanswered: no longer in flight
+  }
+}
+
 bool Reply::operator()(Message reply) const {
   if (!state_ || state_->used.exchange(true)) {
     return false;
   }
   auto connection = state_->connection.lock();
-  return connection && connection->sendReply(state_->callId, std::move(reply));
+  if (!connection) {
+    return false;
+  }
+  const bool sent = connection->sendReply(state_->callId, std::move(reply));
+  connection->callFinished();
+  return sent;
 }
 
 } // namespace platform::xpc

@@ -3,12 +3,14 @@
 #include "platform/foundation/NSError.h"
 #include "platform/xpc/FrameReader.h"
 #include "platform/xpc/Message.h"
+#include "platform/xpc/OutgoingFrames.h"
 #include "platform/xpc/PeerIdentity.h"
 #include "platform/xpc/Reply.h"
 #include "platform/xpc/TransportOptions.h"
 #include "platform/xpc/UniqueFd.h"
 #include "platform/xpc/WorkerPool.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -40,7 +42,13 @@ enum class PeerRequirement {
 // Threads: incoming calls, replies and the invalidation handler run on pool threads, several
 // at once (also for one connection). Replies read together run one after another on the
 // reading thread, so a reply handler should hand its answer on rather than block. Sends may
-// come from any thread; one frame is written at a time.
+// come from any thread and never block: a frame the socket cannot take now waits in the
+// connection's queue and is written when the socket becomes writable.
+//
+// Bounds: while more than limits.maxQueuedBytes wait for the peer, or limits.maxCallsInFlight
+// of its calls are unanswered, the peer's further calls are left unread; queued bytes that the
+// peer does not take within sendTimeout end the connection, as does a buffer that the shared
+// budget cannot hold.
 class Connection : public std::enable_shared_from_this<Connection>, private EventSource {
 public:
   using CallId = uint64_t;
@@ -93,7 +101,7 @@ public:
   // waiting thread reads it itself, so the reply costs no hand-over between threads; calls
   // that arrive meanwhile still go to the pool. Must not be called before activate().
   std::optional<Message> sendWithReplyAndWait(Message message, std::chrono::milliseconds timeout);
-  // Sends a call without reply; false when it could not be written.
+  // Sends a call without reply; false when it could not be queued.
   bool send(Message message);
   // Forgets a pending call (for example after a time-out): its handler is dropped uncalled and
   // a late reply is discarded. False if it was not pending.
@@ -114,6 +122,21 @@ public:
 private:
   struct WaitSlot;
   void handleReadiness(uint32_t epollEvents) override;
+  // Writes what the socket takes of the queue; false (and `error`) when writing failed.
+  bool flushLocked(NSError& error);
+  // What the pool should report next: input unless reading is paused or a waiting caller
+  // reads, output while frames are queued.
+  uint32_t wantedEventsLocked() const;
+  bool readingPausedLocked() const;
+  void armLocked();
+  void scheduleStallCheckLocked();
+  void checkStall();
+  // Counts `frame` (a call) in flight, or keeps it waiting while the cap is reached.
+  bool admitCall(ReceivedFrame& frame);
+  // An incoming call was answered, or its handler returned without needing an answer.
+  void callFinished();
+  // Logs `error` and ends the connection with it.
+  void fail(const NSError& error);
   static bool isOpen(ReadOutcome outcome);
   ReadOutcome readFrames(std::vector<ReceivedFrame>& frames, NSError& error);
   void endAfter(std::vector<ReceivedFrame> frames, ReadOutcome outcome, NSError error);
@@ -126,7 +149,7 @@ private:
   // Delivers the queued calls one after another, in the order they arrived.
   void deliverOrderedCalls();
   bool sendReply(CallId callId, Message reply);
-  bool writeMessage(FrameKind kind, CallId callId, const Message& message, NSError* error);
+  bool enqueue(FrameKind kind, CallId callId, Message message, NSError* error);
   bool isSendable(const Message& message, NSError* error) const;
   void failLater(ReplyHandler handler);
   void end(const NSError& reason);
@@ -141,7 +164,18 @@ private:
   std::mutex readerRole_;
   FrameReader reader_; // used only under readerRole_
 
-  std::mutex writeMutex_; // one frame on the wire at a time
+  // Guards the outgoing queue and the interest the pool watches for, so that each change of
+  // either is followed by one re-arm that sees all of them.
+  std::mutex ioMutex_;
+  OutgoingFrames outgoing_;
+  bool watched_ = false;     // registered with the pool
+  bool waiterReads_ = false; // a caller waiting for its reply reads the socket itself
+  bool stallCheckScheduled_ = false;
+  std::chrono::steady_clock::time_point lastWriteProgress_;
+  uint32_t callsInFlight_ = 0;
+  // Calls read while callsInFlight_ was at the cap, in arrival order; each one runs when an
+  // earlier call is finished. Reading pauses while any wait.
+  std::deque<ReceivedFrame> waitingCalls_;
 
   mutable std::mutex stateMutex_;
   bool activated_ = false;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <sys/socket.h>
 
 namespace platform::xpc {
@@ -16,11 +17,15 @@ constexpr size_t kMinimumReadSpace = 4 * 1024;
 
 } // namespace
 
-FrameReader::FrameReader(TransportLimits limits)
-    : limits_(limits), maxPayloadSize_(limits.maxPayloadSize),
+FrameReader::FrameReader(TransportLimits limits, std::shared_ptr<BufferBudget> budget)
+    : limits_(limits), budget_(std::move(budget)), maxPayloadSize_(limits.maxPayloadSize),
       buffer_(std::make_unique_for_overwrite<uint8_t[]>(kDefaultCapacity)),
       capacity_(kDefaultCapacity),
       controlBuffer_(CMSG_SPACE(sizeof(int) * std::max<size_t>(limits.maxDescriptors, 1))) {}
+
+FrameReader::~FrameReader() {
+  budget_->give(capacity_ - kDefaultCapacity);
+}
 
 size_t FrameReader::bytesNeededForCurrentFrame() const {
   if (!currentHeader_) {
@@ -29,15 +34,24 @@ size_t FrameReader::bytesNeededForCurrentFrame() const {
   return kFrameHeaderSize + currentHeader_->payloadLength;
 }
 
-void FrameReader::makeRoomForRead() {
+void FrameReader::resizeBuffer(size_t capacity) {
+  auto resized = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+  std::memcpy(resized.get(), buffer_.get(), end_);
+  buffer_ = std::move(resized);
+  if (capacity < capacity_) {
+    budget_->give(capacity_ - capacity);
+  }
+  capacity_ = capacity;
+}
+
+bool FrameReader::makeRoomForRead(NSError* error) {
   const size_t buffered = end_ - start_;
   if (buffered == 0) {
     start_ = end_ = 0;
     if (capacity_ > kDefaultCapacity) { // give back what a large frame needed
-      buffer_ = std::make_unique_for_overwrite<uint8_t[]>(kDefaultCapacity);
-      capacity_ = kDefaultCapacity;
+      resizeBuffer(kDefaultCapacity);
     }
-    return;
+    return true;
   }
   const size_t needed = bytesNeededForCurrentFrame();
   const bool frameDoesNotFit = start_ + needed > capacity_;
@@ -47,19 +61,25 @@ void FrameReader::makeRoomForRead() {
     end_ = buffered;
   }
   if (end_ < capacity_ || needed <= capacity_) {
-    return;
+    return true;
   }
   // Full, and the frame is larger: grow by doubling, never past the frame itself, so memory
   // follows the bytes the peer really sent.
   const size_t newCapacity = std::min(needed, capacity_ * 2);
-  auto grown = std::make_unique_for_overwrite<uint8_t[]>(newCapacity);
-  std::memcpy(grown.get(), buffer_.get(), end_);
-  buffer_ = std::move(grown);
-  capacity_ = newCapacity;
+  if (!budget_->tryTake(newCapacity - capacity_)) {
+    setError(error, makeTransportError(TransportErrorCode::bufferBudgetSpent,
+                                       "The buffers of all connections are full; a frame of " +
+                                           std::to_string(needed) + " bytes cannot be received."));
+    return false;
+  }
+  resizeBuffer(newCapacity);
+  return true;
 }
 
 ReadOutcome FrameReader::readOnce(int socket, std::vector<ReceivedFrame>& frames, NSError* error) {
-  makeRoomForRead();
+  if (!makeRoomForRead(error)) {
+    return ReadOutcome::failed;
+  }
   iovec vector{buffer_.get() + end_, capacity_ - end_};
   msghdr message{};
   message.msg_iov = &vector;

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/NSError.h"
+#include "platform/xpc/BufferBudget.h"
 #include "platform/xpc/Frame.h"
 #include "platform/xpc/UniqueFd.h"
 
@@ -35,7 +36,12 @@ enum class ReadOutcome {
 // back after a large frame. Not thread-safe: one reader at a time.
 class FrameReader {
 public:
-  explicit FrameReader(TransportLimits limits);
+  // Buffer space beyond the first 64 KiB is charged to `budget`.
+  explicit FrameReader(TransportLimits limits,
+                       std::shared_ptr<BufferBudget> budget = BufferBudget::shared());
+  ~FrameReader();
+  FrameReader(const FrameReader&) = delete;
+  FrameReader& operator=(const FrameReader&) = delete;
 
   // One non-blocking recvmsg; appends every frame completed by it to `frames`. Descriptors
   // arrive close-on-exec; any that no frame claims, or that exceed the cap, are closed and
@@ -54,10 +60,12 @@ public:
 
 private:
   bool takeCompleteFrames(std::vector<ReceivedFrame>& frames, NSError* error);
-  void makeRoomForRead();
+  bool makeRoomForRead(NSError* error);
+  void resizeBuffer(size_t capacity);
   size_t bytesNeededForCurrentFrame() const;
 
   TransportLimits limits_;
+  std::shared_ptr<BufferBudget> budget_;
   std::atomic<uint32_t> maxPayloadSize_;
   std::unique_ptr<uint8_t[]> buffer_;
   size_t capacity_ = 0;

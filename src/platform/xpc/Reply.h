@@ -30,6 +30,8 @@ private:
     std::weak_ptr<Connection> connection;
     uint64_t callId = 0;
     std::atomic<bool> used{false};
+    // An unanswered call counts as in flight until its last copy is gone.
+    ~State();
   };
   explicit Reply(std::shared_ptr<State> state) : state_(std::move(state)) {}
   std::shared_ptr<State> state_;

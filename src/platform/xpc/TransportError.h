@@ -20,6 +20,8 @@ enum class TransportErrorCode : int64_t {
   untrustedPeer = 7,      // the server of a privileged helper does not run as root
   invalidServiceName = 8, // a service name that cannot name a socket file
   listenerFailure = 9,    // the listening socket could not be set up
+  bufferBudgetSpent = 10, // the buffers shared by all connections cannot take more bytes
+  peerNotReading = 11,    // queued bytes found no room in the peer's socket for too long
 };
 
 // An error of the transport domain, with an optional underlying POSIX error.

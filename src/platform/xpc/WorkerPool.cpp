@@ -252,16 +252,9 @@ bool WorkerPool::addSource(int fd, std::shared_ptr<EventSource> source, NSError*
   return true;
 }
 
-void WorkerPool::rearm(const EventSource& source) {
+void WorkerPool::rearm(const EventSource& source, uint32_t events) {
   epoll_event event{};
-  event.events = kSourceEvents;
-  event.data.u64 = source.token_;
-  ::epoll_ctl(core_->epoll.get(), EPOLL_CTL_MOD, source.watchedFd_, &event);
-}
-
-void WorkerPool::disarm(const EventSource& source) {
-  epoll_event event{};
-  event.events = EPOLLONESHOT; // watched for nothing until re-armed
+  event.events = events | EPOLLONESHOT;
   event.data.u64 = source.token_;
   ::epoll_ctl(core_->epoll.get(), EPOLL_CTL_MOD, source.watchedFd_, &event);
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <sys/epoll.h>
 
 namespace platform::xpc {
 
@@ -54,10 +55,9 @@ public:
   // Starts watching `fd` for input on behalf of `source`; the pool keeps `source` alive until
   // removeSource. The descriptor must stay open until then.
   bool addSource(int fd, std::shared_ptr<EventSource> source, NSError* error);
-  // Reports the source's next readiness (after handleReadiness). Harmless once removed.
-  void rearm(const EventSource& source);
-  // Silences a one-shot source until the next rearm, while a thread of its own reads it.
-  void disarm(const EventSource& source);
+  // Reports the source's next readiness for `events` (EPOLLIN, EPOLLRDHUP, EPOLLOUT; none
+  // silences it until the next rearm). Harmless before addSource and once removed.
+  void rearm(const EventSource& source, uint32_t events = EPOLLIN | EPOLLRDHUP);
   // Stops watching; gives back the pool's reference so that the caller drops it outside any
   // lock of its own.
   std::shared_ptr<EventSource> removeSource(const EventSource& source);

@@ -1,4 +1,5 @@
 #include "platform/xpc/Connection.h"
+#include "platform/xpc/FrameReader.h"
 #include "platform/xpc/Listener.h"
 #include "platform/xpc/ServiceName.h"
 #include "platform/xpc/TransportError.h"
@@ -399,6 +400,141 @@ TEST_F(TransportTest, APartialFrameThenSilenceBlocksNobody) {
   EXPECT_EQ(0, oneWay.count());
   ASSERT_TRUE(test::writeAll(silent.get(), {frame.begin() + 10, frame.end()}));
   EXPECT_TRUE(oneWay.waitFor());
+}
+
+// Sends `count` calls with reply on a raw socket from a thread of its own; the writes block
+// while the server leaves them unread.
+std::thread sendCalls(int socket, int count, const std::string& text) {
+  return std::thread([socket, count, text] {
+    std::vector<uint8_t> burst;
+    for (int index = 1; index <= count; ++index) {
+      const auto frame = frameBytes(FrameKind::callWithReply, static_cast<uint64_t>(index), text);
+      burst.insert(burst.end(), frame.begin(), frame.end());
+    }
+    test::writeAll(socket, burst);
+  });
+}
+
+TEST_F(TransportTest, APeerThatDoesNotReadHoldsBytesNotThreadsAndLosesNoReply) {
+  options.pool = WorkerPool::create({512, 50ms});
+  options.limits.maxQueuedBytes = 4096;
+  listener = std::make_unique<Listener>(directory.file("quiet"), options);
+  std::atomic<int> handled{0};
+  listener->setConnectionHandler([&](std::shared_ptr<Connection> connection) {
+    connection->setIncomingCallHandler([&](Message message, Reply reply) {
+      ++handled;
+      reply(std::move(message));
+    });
+    connection->activate();
+    std::lock_guard lock(mutex);
+    serverConnections.push_back(connection);
+  });
+  NSError error;
+  ASSERT_TRUE(listener->activate(&error));
+
+  constexpr int kCalls = 20'000;
+  UniqueFd deaf = test::rawConnect(listener->socketPath());
+  std::thread sending = sendCalls(deaf.get(), kCalls, "health");
+  // The server stops reading once the replies pile up, instead of blocking threads on them.
+  int settled = -1;
+  EXPECT_TRUE(test::waitUntil([&] {
+    const int now = handled.load();
+    const bool still = now == settled;
+    settled = now;
+    std::this_thread::sleep_for(100ms);
+    return still && now > 0;
+  }));
+  EXPECT_LT(settled, kCalls);
+  EXPECT_LT(options.pool->threadCount(), 8u);
+  auto client = connect();
+  EXPECT_EQ("meanwhile", call(*client, "meanwhile"));
+
+  // Once the peer reads, every call is answered, in full.
+  FrameReader reader{TransportLimits{}};
+  std::vector<ReceivedFrame> replies;
+  while (replies.size() < kCalls) {
+    test::waitReadable(deaf.get());
+    ASSERT_EQ(ReadOutcome::progress, reader.readOnce(deaf.get(), replies, nullptr));
+  }
+  sending.join();
+  EXPECT_EQ(kCalls + 1, handled.load()); // and the call made meanwhile
+  EXPECT_EQ("health", textOf(replies.back().payload));
+}
+
+TEST_F(TransportTest, QueuedRepliesThePeerNeverTakesEndItsConnectionAfterTheSendTimeout) {
+  options.sendTimeout = 300ms;
+  listener = std::make_unique<Listener>(directory.file("stalled"), options);
+  Signal ended;
+  listener->setConnectionHandler([&](std::shared_ptr<Connection> connection) {
+    connection->setIncomingCallHandler([](Message message, Reply reply) {
+      message.payload.resize(256 * 1024);
+      reply(std::move(message));
+    });
+    connection->setInvalidationHandler([&](const NSError& reason) {
+      EXPECT_EQ(static_cast<int64_t>(TransportErrorCode::peerNotReading), reason.code());
+      ended.fire();
+    });
+    connection->activate();
+    std::lock_guard lock(mutex);
+    serverConnections.push_back(connection);
+  });
+  NSError error;
+  ASSERT_TRUE(listener->activate(&error));
+  UniqueFd deaf = test::rawConnect(listener->socketPath());
+  std::thread sending = sendCalls(deaf.get(), 64, "big");
+  EXPECT_TRUE(ended.waitFor());
+  EXPECT_TRUE(logged("Peer stopped reading"));
+  EXPECT_EQ(0u, BufferBudget::shared()->used());
+  ::shutdown(deaf.get(), SHUT_RDWR);
+  sending.join();
+}
+
+TEST_F(TransportTest, CallsBeyondTheInFlightCapWaitUnreadUntilOneIsAnswered) {
+  options.limits.maxCallsInFlight = 4;
+  listener = std::make_unique<Listener>(directory.file("capped"), options);
+  std::vector<Reply> held;
+  listener->setConnectionHandler([&](std::shared_ptr<Connection> connection) {
+    connection->setIncomingCallHandler([&](Message, Reply reply) {
+      std::lock_guard lock(mutex);
+      held.push_back(std::move(reply));
+    });
+    connection->activate();
+    std::lock_guard lock(mutex);
+    serverConnections.push_back(connection);
+  });
+  NSError error;
+  ASSERT_TRUE(listener->activate(&error));
+  auto heldCount = [&] {
+    std::lock_guard lock(mutex);
+    return held.size();
+  };
+  auto client = connect();
+  std::atomic<int> answered{0};
+  for (int index = 0; index < 10; ++index) {
+    client->sendWithReply(Message{bytesOf("wait")},
+                          [&](std::optional<Message> reply) { answered += reply ? 1 : 0; });
+  }
+  EXPECT_TRUE(test::waitUntil([&] { return heldCount() == 4; }));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(4u, heldCount());
+  // Answering one call, or dropping it unanswered, lets the next one in.
+  {
+    std::lock_guard lock(mutex);
+    held[0](Message{bytesOf("done")});
+    held[1] = Reply();
+  }
+  EXPECT_TRUE(test::waitUntil([&] { return heldCount() == 6; }));
+  EXPECT_TRUE(test::waitUntil([&] {
+    std::vector<Reply> answering;
+    {
+      std::lock_guard lock(mutex);
+      answering = held;
+    }
+    for (auto& reply : answering) {
+      reply(Message{bytesOf("done")});
+    }
+    return heldCount() == 10 && answered.load() == 9;
+  }));
 }
 
 TEST_F(TransportTest, AReplyForAnUnknownCallIsDroppedAndLogged) {

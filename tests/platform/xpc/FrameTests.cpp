@@ -1,11 +1,12 @@
 #include "platform/xpc/Frame.h"
 #include "platform/xpc/FrameReader.h"
-#include "platform/xpc/FrameWriter.h"
+#include "platform/xpc/OutgoingFrames.h"
 #include "platform/xpc/TransportError.h"
 #include "platform/xpc/TransportTestSupport.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 namespace platform::xpc {
@@ -119,7 +120,8 @@ TEST(FrameReaderTest, GrowsOnlyWithArrivingBytesAndShrinksAfterALargeFrame) {
   EXPECT_EQ(initial, reader.bufferCapacityForTest());
 
   SocketPair second;
-  FrameReader large{TransportLimits{}};
+  auto budget = std::make_shared<BufferBudget>(4 << 20);
+  FrameReader large{TransportLimits{}, budget};
   const std::string payload(1 << 20, 'p');
   std::thread writer(
       [&] { test::writeAll(second.writer.get(), frameBytes(FrameKind::reply, 1, payload)); });
@@ -131,9 +133,32 @@ TEST(FrameReaderTest, GrowsOnlyWithArrivingBytesAndShrinksAfterALargeFrame) {
   writer.join();
   EXPECT_EQ(payload, test::textOf(frames[0].payload));
   EXPECT_GT(large.bufferCapacityForTest(), initial);
+  EXPECT_EQ(large.bufferCapacityForTest() - initial, budget->used());
   ASSERT_TRUE(test::writeAll(second.writer.get(), frameBytes(FrameKind::reply, 2, "small")));
   EXPECT_EQ(ReadOutcome::progress, large.readOnce(second.reader.get(), frames, nullptr));
   EXPECT_EQ(initial, large.bufferCapacityForTest());
+  EXPECT_EQ(0u, budget->used());
+}
+
+TEST(FrameReaderTest, AFrameTheSharedBudgetCannotHoldEndsTheStream) {
+  SocketPair pair;
+  auto budget = std::make_shared<BufferBudget>(100 * 1024);
+  FrameReader reader{TransportLimits{}, budget};
+  const std::string payload(1 << 20, 'p');
+  std::thread writer(
+      [&] { test::writeAll(pair.writer.get(), frameBytes(FrameKind::reply, 1, payload)); });
+  std::vector<ReceivedFrame> frames;
+  NSError error;
+  ReadOutcome outcome = ReadOutcome::progress;
+  while (outcome != ReadOutcome::failed) {
+    test::waitReadable(pair.reader.get());
+    outcome = reader.readOnce(pair.reader.get(), frames, &error);
+    ASSERT_NE(ReadOutcome::endOfStream, outcome);
+  }
+  pair.reader.reset();
+  writer.join();
+  EXPECT_EQ(static_cast<int64_t>(TransportErrorCode::bufferBudgetSpent), error.code());
+  EXPECT_LE(budget->used(), budget->capacity());
 }
 
 TEST(FrameReaderTest, RefusesGarbageAndOversizedFrames) {
@@ -193,13 +218,34 @@ TEST(FrameReaderTest, HandsDescriptorsToTheirFrameAndClosesUnclaimedOnes) {
   EXPECT_LE(test::openDescriptorCount(), before);
 }
 
-TEST(FrameWriterTest, WritesLargeFramesAcrossShortWritesWithDescriptors) {
+// Writes all that is queued, waiting whenever the socket is full.
+OutgoingFrames::FlushOutcome flushAll(OutgoingFrames& queue, int socket, NSError* error) {
+  while (true) {
+    const auto outcome = queue.flush(socket, error);
+    if (outcome != OutgoingFrames::FlushOutcome::wouldBlock) {
+      return outcome;
+    }
+    pollfd writable{socket, POLLOUT, 0};
+    ::poll(&writable, 1, -1);
+  }
+}
+
+TEST(OutgoingFramesTest, WritesLargeFramesAcrossShortWritesWithDescriptorsWithinTheBudget) {
   SocketPair pair;
   int size = 4096;
   ::setsockopt(pair.writer.get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof(size));
+  auto budget = std::make_shared<BufferBudget>(4 << 20);
+  OutgoingFrames queue(budget);
   const Bytes payload(3 << 20, 0x5a);
-  UniqueFd file(::open("/proc/self/stat", O_RDONLY | O_CLOEXEC));
-  const int descriptors[] = {file.get()};
+  Message message{payload, {}};
+  message.descriptors.emplace_back(::open("/proc/self/stat", O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(
+      queue.push(FrameHeader{FrameKind::callWithoutReply, 1, 3 << 20, 0}, std::move(message)));
+  EXPECT_EQ(kFrameHeaderSize + payload.size(), budget->used());
+  // A frame that would overdraw the budget is refused whole.
+  EXPECT_FALSE(queue.push(FrameHeader{FrameKind::reply, 0, 2 << 20, 7}, Message{Bytes(2 << 20)}));
+  EXPECT_EQ(kFrameHeaderSize + payload.size(), queue.bytes());
+
   std::vector<ReceivedFrame> frames;
   std::thread reading([&] {
     FrameReader reader{TransportLimits{}};
@@ -211,16 +257,19 @@ TEST(FrameWriterTest, WritesLargeFramesAcrossShortWritesWithDescriptors) {
     }
   });
   NSError error;
-  EXPECT_TRUE(writeFrame(pair.writer.get(), FrameHeader{FrameKind::callWithoutReply, 1, 3 << 20, 0},
-                         payload, descriptors, &error));
+  EXPECT_EQ(OutgoingFrames::FlushOutcome::drained, flushAll(queue, pair.writer.get(), &error));
   reading.join();
   ASSERT_EQ(1u, frames.size());
   EXPECT_EQ(payload, frames[0].payload);
   EXPECT_EQ(1u, frames[0].descriptors.size());
+  EXPECT_EQ(0u, budget->used());
 
   pair.reader.reset();
-  EXPECT_FALSE(writeFrame(pair.writer.get(), FrameHeader{}, payload, {}, &error));
+  ASSERT_TRUE(queue.push(FrameHeader{}, Message{payload}));
+  EXPECT_EQ(OutgoingFrames::FlushOutcome::failed, queue.flush(pair.writer.get(), &error));
   EXPECT_EQ(static_cast<int64_t>(TransportErrorCode::ioFailure), error.code());
+  queue.clear();
+  EXPECT_EQ(0u, budget->used());
 }
 
 } // namespace
