@@ -4,9 +4,11 @@
 #include "ipc/PendingReply.h"
 #include "ipc/SecurityErrors.h"
 #include "ipc/XPCProtocolError.h"
+#include "platform/foundation/LogText.h"
 #include "platform/security/DynamicCode.h"
 
 #include <algorithm>
+#include <unistd.h>
 
 namespace ipc {
 
@@ -292,8 +294,7 @@ XPCConnection::makeRequest(RawRequest raw,
       // The transport would refuse the frame and the caller would wait for nothing: it gets an
       // error that names the size instead, and the reply's descriptors are closed.
       const std::string text = "The reply of " + std::to_string(frame.payload.size()) +
-                               " bytes exceeds the frame cap of " + std::to_string(cap) +
-                               " bytes.";
+                               " bytes exceeds the frame cap of " + std::to_string(cap) + " bytes.";
       Logger::error([&] { return self->description() + " - " + text; });
       attachments->clear();
       frame.payload =
@@ -367,6 +368,18 @@ void XPCConnection::markHandshaken() {
 
 void XPCConnection::invalidate() {
   transport_->invalidate();
+}
+
+std::string XPCConnection::peerDescription() const {
+  const pid_t pid = peerProcessIdentifier();
+  char target[4096];
+  const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+  const ssize_t length = ::readlink(link.c_str(), target, sizeof(target));
+  const std::string executable =
+      length > 0 ? platform::escapedForLog(std::string_view(target, static_cast<size_t>(length)))
+                 : "<gone>";
+  return "client pid <" + std::to_string(pid) + ">, uid <" + std::to_string(peerUserIdentifier()) +
+         ">, executable <" + executable + ">";
 }
 
 } // namespace ipc

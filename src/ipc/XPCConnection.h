@@ -64,6 +64,10 @@ public:
   // connection must be refused, since no frame of it can be checked.
   const std::optional<std::string>& identityFailure() const { return identityFailure_; }
   pid_t peerProcessIdentifier() const { return transport_->peerCredentials().pid; }
+  uid_t peerUserIdentifier() const { return transport_->peerCredentials().uid; }
+  // Who the peer is, for log lines: "client pid <N>, uid <U>, executable <path>" (the path
+  // escaped, as it is now, or "<gone>").
+  std::string peerDescription() const;
   // How many connection wrappers exist (leak tests).
   static long liveCountForTest() { return liveCount_.load(); }
   // The serial queue that runs this connection's reply time-outs, made on first use.

@@ -1,11 +1,9 @@
 #include "ipc/XPCListener.h"
 
+#include "ipc/ConnectionQuota.h"
 #include "ipc/Logger.h"
 #include "ipc/XPCConnection.h"
 #include "platform/dispatch/DispatchQueue.h"
-
-#include <deque>
-#include <mutex>
 
 namespace ipc {
 
@@ -49,44 +47,19 @@ std::unique_ptr<XPCListener> XPCListener::forMachService(const std::string& serv
   return std::make_unique<XPCListener>(std::move(listener), serviceName);
 }
 
-// The accepted connections that have not passed their handshake yet, oldest first.
-class XPCListener::AwaitingHandshake {
-public:
-  // Adds `connection`; gives the oldest waiting one when that makes too many.
-  std::shared_ptr<XPCConnection> add(const std::shared_ptr<XPCConnection>& connection) {
-    std::lock_guard lock(mutex_);
-    std::erase_if(waiting_, [](const std::weak_ptr<XPCConnection>& entry) {
-      auto waiting = entry.lock();
-      return !waiting || waiting->isHandshaken() || waiting->hasEnded();
-    });
-    waiting_.push_back(connection);
-    if (waiting_.size() <= kMaxConnectionsAwaitingHandshake) {
-      return nullptr;
-    }
-    auto oldest = waiting_.front().lock();
-    waiting_.pop_front();
-    return oldest;
-  }
-
-private:
-  std::mutex mutex_;
-  std::deque<std::weak_ptr<XPCConnection>> waiting_;
-};
-
 XPCListener::XPCListener(std::unique_ptr<platform::xpc::Listener> listener,
                          std::optional<std::string> serviceName)
     : listener_(std::move(listener)), serviceName_(std::move(serviceName)),
-      awaiting_(std::make_shared<AwaitingHandshake>()) {
+      quota_(std::make_shared<ConnectionQuota>()) {
   if (!listener_) {
     return;
   }
   // The handler holds copies of the subject handle and the name, never the wrapper, so that a
   // connection accepted while the wrapper goes away touches nothing freed.
-  listener_->setConnectionHandler(
-      [connections = connections_, name = serviceName_,
-       awaiting = awaiting_](std::shared_ptr<platform::xpc::Connection> transport) {
-        accept(connections, name, awaiting, std::move(transport));
-      });
+  listener_->setConnectionHandler([connections = connections_, name = serviceName_, quota = quota_](
+                                      std::shared_ptr<platform::xpc::Connection> transport) {
+    accept(connections, name, quota, std::move(transport));
+  });
 }
 
 XPCListener::~XPCListener() {
@@ -95,8 +68,7 @@ XPCListener::~XPCListener() {
 
 void XPCListener::accept(
     const platform::reactive::PassthroughSubject<AnyXPCConnection>& connections,
-    const std::optional<std::string>& serviceName,
-    const std::shared_ptr<AwaitingHandshake>& awaiting,
+    const std::optional<std::string>& serviceName, const std::shared_ptr<ConnectionQuota>& quota,
     std::shared_ptr<platform::xpc::Connection> transport) {
   auto connection = XPCConnection::create(
       std::move(transport),
@@ -105,9 +77,9 @@ void XPCListener::accept(
     // Fail closed: a peer whose identity cannot be pinned (out of descriptors, in the middle of
     // an exec, gone already) is never served.
     Logger::error([&] {
-      return connection->description() + " - refused, client pid <" +
-             std::to_string(connection->peerProcessIdentifier()) +
-             ">: its identity cannot be recorded: " + *failure;
+      return connection->description() +
+             " - refused: its identity cannot be recorded: " + *failure + ", " +
+             connection->peerDescription();
     });
     connection->invalidate();
     return;
@@ -117,12 +89,23 @@ void XPCListener::accept(
            std::to_string(connection->peerProcessIdentifier()) +
            ">, service: " + serviceName.value_or("<unknown>");
   });
-  if (auto evicted = awaiting->add(connection)) {
+  const auto admission = quota->admit(connection, connection->peerUserIdentifier());
+  for (const auto& [evicted, reason] : admission.evicted) {
+    if (!evicted) {
+      continue;
+    }
     Logger::error([&] {
-      return evicted->description() + " - closed: too many connections without a handshake, " +
-             "client pid <" + std::to_string(evicted->peerProcessIdentifier()) + ">";
+      return evicted->description() + " - closed: " + reason + ", " + evicted->peerDescription();
     });
     evicted->invalidate();
+  }
+  if (!admission.admitted) {
+    Logger::error([&] {
+      return connection->description() + " - refused: " + admission.refusal + ", " +
+             connection->peerDescription();
+    });
+    connection->invalidate();
+    return;
   }
   // A peer that has not passed the handshake in time holds its descriptor no longer.
   platform::dispatch::DispatchQueue::global().asyncAfter(
@@ -134,8 +117,8 @@ void XPCListener::accept(
         }
         Logger::error([&] {
           return late->description() + " - closed: no handshake within " +
-                 std::to_string(XPCConnection::kHandshakeDeadline.count()) + " s, client pid <" +
-                 std::to_string(late->peerProcessIdentifier()) + ">";
+                 std::to_string(XPCConnection::kHandshakeDeadline.count()) + " s, " +
+                 late->peerDescription();
         });
         late->invalidate();
       });

@@ -9,6 +9,8 @@
 
 namespace ipc {
 
+class ConnectionQuota;
+
 // Wraps the transport listener of a service: every accepted connection becomes an
 // XPCConnection (checking its peer's identity on every frame) and is published.
 class XPCListener final : public XPCListenerType {
@@ -29,22 +31,17 @@ public:
   void invalidate() override;
   std::optional<platform::NSError> activationFailure() const override { return failure_; }
 
-  // At most this many accepted connections wait for their handshake at once; the oldest is
-  // closed to make room, so idle strangers cannot use up the agent's descriptors.
-  static constexpr size_t kMaxConnectionsAwaitingHandshake = 64;
-
 private:
-  class AwaitingHandshake;
   static void accept(const platform::reactive::PassthroughSubject<AnyXPCConnection>& connections,
                      const std::optional<std::string>& serviceName,
-                     const std::shared_ptr<AwaitingHandshake>& awaiting,
+                     const std::shared_ptr<ConnectionQuota>& quota,
                      std::shared_ptr<platform::xpc::Connection> transport);
 
   platform::reactive::PassthroughSubject<AnyXPCConnection> connections_;
   std::unique_ptr<platform::xpc::Listener> listener_;
   std::optional<std::string> serviceName_;
   std::optional<platform::NSError> failure_;
-  std::shared_ptr<AwaitingHandshake> awaiting_;
+  std::shared_ptr<ConnectionQuota> quota_;
 };
 
 } // namespace ipc

@@ -7,7 +7,7 @@ source "$(dirname "$0")/lib.sh"
 health=$(request_message HealthCheckRequest)
 
 # Nothing but the two start-up lines until a client connects.
-expected_log=$'PrivilegedAgent[Agent] info: Staring agent...\nPrivilegedAgent[Agent] info: Agent started, awaiting commands...'
+expected_log=$'<6>PrivilegedAgent[Agent] info: Staring agent...\n<6>PrivilegedAgent[Agent] info: Agent started, awaiting commands...'
 check "the agent logs exactly its two start-up lines" [ "$(cat /run/agent.log)" == "$expected_log" ]
 
 run agentctl raw --no-handshake "$health"

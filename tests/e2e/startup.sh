@@ -43,7 +43,7 @@ check "no agent: the client reports that it cannot connect (exit 4)" [ "$status"
 # Started normally: two lines, then silence until a client connects.
 start_agent
 sleep 0.2
-expected_log=$'PrivilegedAgent[Agent] info: Staring agent...\nPrivilegedAgent[Agent] info: Agent started, awaiting commands...'
+expected_log=$'<6>PrivilegedAgent[Agent] info: Staring agent...\n<6>PrivilegedAgent[Agent] info: Agent started, awaiting commands...'
 out=$(cat /run/agent.log) err=
 check "a normal start logs exactly two lines" [ "$out" == "$expected_log" ]
 stop_agent

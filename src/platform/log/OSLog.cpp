@@ -1,5 +1,6 @@
 #include "platform/log/OSLog.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <unistd.h>
 
@@ -33,6 +34,10 @@ const char* OSLog::levelName(Level level) {
     return "debug";
   case Level::info:
     return "info";
+  case Level::notice:
+    return "notice";
+  case Level::warning:
+    return "warning";
   case Level::error:
     return "error";
   case Level::fault:
@@ -41,16 +46,40 @@ const char* OSLog::levelName(Level level) {
   return "info";
 }
 
+int OSLog::priority(Level level) {
+  switch (level) {
+  case Level::debug:
+    return 7;
+  case Level::info:
+    return 6;
+  case Level::notice:
+    return 5;
+  case Level::warning:
+    return 4;
+  case Level::error:
+    return 3;
+  case Level::fault:
+    return 2;
+  }
+  return 6;
+}
+
 void OSLog::write(Level level, std::string_view message) const {
-  std::string line;
-  line.reserve(subsystem_.size() + category_.size() + message.size() + 16);
-  line.append(subsystem_).append("[").append(category_).append("] ");
-  line.append(levelName(level)).append(": ").append(message).append("\n");
+  std::string header = "<" + std::to_string(priority(level)) + ">";
+  header.append(subsystem_).append("[").append(category_).append("] ");
+  header.append(levelName(level)).append(": ");
+  std::string lines;
+  lines.reserve(header.size() + message.size() + 1);
+  do {
+    const size_t end = std::min(message.find('\n'), message.size());
+    lines.append(header).append(message.substr(0, end)).append("\n");
+    message.remove_prefix(std::min(end + 1, message.size()));
+  } while (!message.empty());
   if (sink()) {
-    sink()(line);
+    sink()(lines);
     return;
   }
-  writeAll(line);
+  writeAll(lines);
 }
 
 void OSLog::setSinkForTest(Sink newSink) {

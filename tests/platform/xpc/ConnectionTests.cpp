@@ -511,7 +511,7 @@ TEST_F(TransportTest, CallsBeyondTheInFlightCapWaitUnreadUntilOneIsAnswered) {
   auto client = connect();
   std::atomic<int> answered{0};
   for (int index = 0; index < 10; ++index) {
-    client->sendWithReply(Message{bytesOf("wait")},
+    client->sendWithReply(Message{bytesOf("wait"), {}},
                           [&](std::optional<Message> reply) { answered += reply ? 1 : 0; });
   }
   EXPECT_TRUE(test::waitUntil([&] { return heldCount() == 4; }));
@@ -520,7 +520,7 @@ TEST_F(TransportTest, CallsBeyondTheInFlightCapWaitUnreadUntilOneIsAnswered) {
   // Answering one call, or dropping it unanswered, lets the next one in.
   {
     std::lock_guard lock(mutex);
-    held[0](Message{bytesOf("done")});
+    held[0](Message{bytesOf("done"), {}});
     held[1] = Reply();
   }
   EXPECT_TRUE(test::waitUntil([&] { return heldCount() == 6; }));
@@ -531,7 +531,7 @@ TEST_F(TransportTest, CallsBeyondTheInFlightCapWaitUnreadUntilOneIsAnswered) {
       answering = held;
     }
     for (auto& reply : answering) {
-      reply(Message{bytesOf("done")});
+      reply(Message{bytesOf("done"), {}});
     }
     return heldCount() == 10 && answered.load() == 9;
   }));

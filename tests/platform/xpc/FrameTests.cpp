@@ -243,7 +243,8 @@ TEST(OutgoingFramesTest, WritesLargeFramesAcrossShortWritesWithDescriptorsWithin
       queue.push(FrameHeader{FrameKind::callWithoutReply, 1, 3 << 20, 0}, std::move(message)));
   EXPECT_EQ(kFrameHeaderSize + payload.size(), budget->used());
   // A frame that would overdraw the budget is refused whole.
-  EXPECT_FALSE(queue.push(FrameHeader{FrameKind::reply, 0, 2 << 20, 7}, Message{Bytes(2 << 20)}));
+  EXPECT_FALSE(
+      queue.push(FrameHeader{FrameKind::reply, 0, 2 << 20, 7}, Message{Bytes(2 << 20), {}}));
   EXPECT_EQ(kFrameHeaderSize + payload.size(), queue.bytes());
 
   std::vector<ReceivedFrame> frames;
@@ -265,7 +266,7 @@ TEST(OutgoingFramesTest, WritesLargeFramesAcrossShortWritesWithDescriptorsWithin
   EXPECT_EQ(0u, budget->used());
 
   pair.reader.reset();
-  ASSERT_TRUE(queue.push(FrameHeader{}, Message{payload}));
+  ASSERT_TRUE(queue.push(FrameHeader{}, Message{payload, {}}));
   EXPECT_EQ(OutgoingFrames::FlushOutcome::failed, queue.flush(pair.writer.get(), &error));
   EXPECT_EQ(static_cast<int64_t>(TransportErrorCode::ioFailure), error.code());
   queue.clear();
