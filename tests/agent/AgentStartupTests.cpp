@@ -69,13 +69,12 @@ TEST(AgentStartup, OutsideTheHelperToolsDirectoryItFailsWithStatusOne) {
   AgentRun run = runAgent(AGENT_EXECUTABLE_PATH);
   EXPECT_EQ(run.status, 1) << run.standardError;
   EXPECT_EQ(linesContaining(run.standardError, "info: Staring agent...").size(), 1u);
+  // One fault message of two lines, each with the fault priority.
   auto faults = linesContaining(run.standardError, "fault:");
-  ASSERT_EQ(faults.size(), 1u) << run.standardError;
-  EXPECT_NE(faults[0].find("fault: Failed to launch agent:"), std::string::npos);
-  EXPECT_NE(run.standardError.find("Failed to launch agent:\nA blessed helper tool must be located "
-                                   "in directory: /Library/PrivilegedHelperTools"),
-            std::string::npos)
-      << run.standardError;
+  ASSERT_EQ(faults.size(), 2u) << run.standardError;
+  EXPECT_EQ(faults[0], "<2>PrivilegedAgent[Agent] fault: Failed to launch agent:");
+  EXPECT_EQ(faults[1], "<2>PrivilegedAgent[Agent] fault: A blessed helper tool must be located "
+                       "in directory: /Library/PrivilegedHelperTools");
   EXPECT_TRUE(linesContaining(run.standardError, "Agent started").empty());
   if (!socketExisted) {
     EXPECT_FALSE(exists(socket));

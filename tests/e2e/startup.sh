@@ -36,6 +36,8 @@ run_variant() {
 }
 
 fault_lines() { grep -c 'fault: Failed to launch agent:' /run/agent.log; }
+# A fault message of two lines: each line carries the fault priority and the source.
+launch_fault() { printf 'Failed to launch agent:\n<2>PrivilegedAgent[Agent] fault: %s' "$1"; }
 
 run agentctl health
 check "no agent: the client reports that it cannot connect (exit 4)" [ "$status" -eq 4 ]
@@ -58,7 +60,7 @@ out=$(cat /run/agent.log) err=
 check "outside /Library/PrivilegedHelperTools: exit 1" [ "$status" -eq 1 ]
 check "... with one fault line" [ "$(fault_lines)" -eq 1 ]
 check "... that names the directory" contains "$out" \
-  $'Failed to launch agent:\nA blessed helper tool must be located in directory: /Library/PrivilegedHelperTools'
+  "$(launch_fault 'A blessed helper tool must be located in directory: /Library/PrivilegedHelperTools')"
 check "... and no socket" [ ! -e "$socket" ]
 
 info_with_clients() {
@@ -76,14 +78,14 @@ for variant in machservices-string machservices-array; do
   run_variant "$variant"
   check "MachServices as $variant: exit 1" [ "$status" == 1 ]
   check "... with the missing-key error, not 'has no entries'" \
-    contains "$out" $'Failed to launch agent:\nlaunchd property list missing MachServices key'
+    contains "$out" "$(launch_fault 'launchd property list missing MachServices key')"
   check "... and no socket" [ ! -e "$socket" ]
 done
 
 run_variant clients-mixed
 check "SMAuthorizedClients of strings and numbers: exit 1" [ "$status" == 1 ]
 check "... with the missing-key error" \
-  contains "$out" $'Failed to launch agent:\nInfo property list missing SMAuthorizedClients key'
+  contains "$out" "$(launch_fault 'Info property list missing SMAuthorizedClients key')"
 
 run_variant clients-empty
 check "empty SMAuthorizedClients: the agent starts" [ "$status" == running ]
@@ -147,7 +149,7 @@ out=$(cat /run/agent.log) err=
 cp /run/group.saved /etc/group
 check "no clients' group: exit 1" [ "$status" -eq 1 ]
 check "... with the cause" contains "$out" \
-  $'Failed to launch agent:\nCannot admit clients: the clients\' group "'"$clients_group"'" does not exist'
+  "$(launch_fault "Cannot admit clients: the clients' group \"$clients_group\" does not exist")"
 check "... and no socket" [ ! -e "$socket" ]
 
 finish

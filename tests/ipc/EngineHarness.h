@@ -113,6 +113,11 @@ protected:
   void SetUp() override {
     path_ = ::testing::TempDir() + "engine-" + std::to_string(getpid()) + "-" +
             std::to_string(counter_++) + ".sock";
+    startServer();
+  }
+
+  // Starts the server at path_ (again, after engine_ was released).
+  void startServer() {
     auto listener = std::make_unique<XPCListener>(
         std::make_unique<platform::xpc::Listener>(path_, platform::xpc::TransportOptions{}),
         std::nullopt);

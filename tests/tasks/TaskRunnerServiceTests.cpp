@@ -1,3 +1,4 @@
+#include "tasks/KLVCommandToolError.h"
 #include "tasks/KLVFreezeDetector.h"
 #include "tasks/KLVTaskRunnerService.h"
 #include "tasks/KLVToolProcess.h"
@@ -97,6 +98,24 @@ TEST(TaskRunnerService, TextIsNoneForInvalidUTF8AndForStreamsNotCollected) {
   EXPECT_EQ(output->valueText(), std::nullopt);
   EXPECT_EQ(output->errorOutput(), std::nullopt);
   EXPECT_EQ(output->errorText(), std::nullopt);
+}
+
+TEST(TaskRunnerService, AnErrorCarriesAFloodingToolsTextCappedOnCharacterBoundaries) {
+  // "é" is two bytes: the halves fall inside characters and must move to their edges.
+  std::string flood = "start";
+  while (flood.size() < 1'000'000) {
+    flood += "é";
+  }
+  flood += "end";
+  const KLVTaskRunnerOutput output(1, flood, "short");
+  const auto error = commandToolError("Domain", 7, output, std::nullopt);
+  const auto text = std::get<std::string>(error.userInfo().at(kKLVCommandToolValueTextKey));
+  EXPECT_LE(text.size(), kMaxToolTextInError + 64);
+  EXPECT_EQ(0u, text.find("start"));
+  EXPECT_EQ(text.size() - 3, text.rfind("end"));
+  EXPECT_NE(std::string::npos, text.find(" bytes left out]"));
+  EXPECT_TRUE(KLVTaskRunnerOutput(0, text, std::nullopt).valueText()); // still valid UTF-8
+  EXPECT_EQ("short", std::get<std::string>(error.userInfo().at(kKLVCommandToolErrorTextKey)));
 }
 
 TEST(TaskRunnerService, ATimedOutToolAndEverythingItStartedAreKilledAndReaped) {

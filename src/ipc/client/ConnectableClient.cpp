@@ -63,8 +63,27 @@ void ConnectableClient::startConnection() {
         state->connectionEstablished();
       });
   // The start may already have ended (and dropped this attempt) inside sink().
+  if (connection_.get() != current) {
+    return;
+  }
+  current->connection = std::move(subscription);
+  // A connection lost after the handshake fails the established state too, so that observers
+  // learn of it and an autoconnecting client opens a new one for its next request. Before the
+  // handshake the start reports the same loss; the second report finds the state failed.
+  const auto engine = current->engine; // kept while subscribing, even if the attempt is dropped
+  auto failures =
+      engine->connection()->errors().sink([](const Completion&) {},
+                                          [weakSelf](const XPCConnectionError& error) {
+                                            auto self = weakSelf.lock();
+                                            if (!self) {
+                                              return;
+                                            }
+                                            std::lock_guard lock(self->lock_);
+                                            auto state = self->state_;
+                                            state->connectionFailed(std::make_exception_ptr(error));
+                                          });
   if (connection_.get() == current) {
-    current->connection = std::move(subscription);
+    current->failures = std::move(failures);
   }
 }
 

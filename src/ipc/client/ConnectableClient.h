@@ -58,9 +58,11 @@ public:
   void setState(std::shared_ptr<ConnectionStateType> state) override;
 
 private:
-  // One connection attempt: the engine and the subscription to its start.
+  // One connection attempt: the engine, the subscription to its start and the one to its
+  // connection's errors.
   struct Connection {
     platform::reactive::AnyCancellable connection;
+    platform::reactive::AnyCancellable failures;
     std::shared_ptr<XPCClientEngine> engine;
   };
 

@@ -97,5 +97,21 @@ TEST_F(Connectable, AutoconnectFailsWhenTheAttemptFails) {
   EXPECT_EQ(*error, ClientError::notConnected());
 }
 
+TEST_F(Connectable, ALostConnectionPublishesFailedAndAnAutoconnectingClientReconnects) {
+  auto client = makeConnectable(ConnectableClient::RequestPolicy::autoconnect);
+  const api::FileSizeRequest request{platform::URL::fileURLWithPath("/ab")};
+  ASSERT_EQ(await(client->send<api::FileSizeRequest, uint64_t>(request)).values.size(), 1u);
+
+  engine_.reset(); // the server restarts
+  ASSERT_TRUE(waitFor(State::failed));
+  startServer();
+  auto reply = await(client->send<api::FileSizeRequest, uint64_t>(request));
+  ASSERT_EQ(reply.values.size(), 1u);
+  EXPECT_EQ(reply.values[0], 3u);
+  EXPECT_EQ(factoryCalls_, 2);
+  EXPECT_EQ(seen(), (std::vector<State>{State::idle, State::connecting, State::established,
+                                        State::failed, State::connecting, State::established}));
+}
+
 } // namespace
 } // namespace ipc::testing
