@@ -13,14 +13,14 @@ namespace ipc {
 
 class XPCConnection;
 
-// Bounds the connections that peers hold, so that no local user can use up the agent's
-// descriptors and lock out the others:
-// - at most kMaxAwaitingHandshake connections of all peers wait for their handshake, and at
+// Bounds the connections that peers other than root hold, so that no local user can use up the
+// agent's descriptors or crowd out the handshakes of others:
+// - at most kMaxAwaitingHandshake of their connections wait for the handshake at once, and at
 //   most kMaxAwaitingHandshakePerUser of one user; a new one pushes the oldest out;
-// - a user other than root holds at most kMaxConnectionsPerUser connections. At the cap, the
-//   user's oldest connection that awaits its handshake makes room; with none, the new one is
-//   refused. Root is not capped: it can stop the agent anyway.
-// Thread-safe.
+// - one user holds at most kMaxConnectionsPerUser connections. At the cap, the user's oldest
+//   connection that awaits its handshake makes room; with none, the new one is refused.
+// Root's connections are not counted: root can stop the agent anyway, and its clients must
+// never be pushed out by strangers. Thread-safe.
 class ConnectionQuota {
 public:
   static constexpr size_t kMaxAwaitingHandshake = 64;

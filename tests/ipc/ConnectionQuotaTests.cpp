@@ -46,7 +46,7 @@ TEST_F(ConnectionQuotaTest, AUserWaitsForItsHandshakeWithAFewConnectionsOldestOu
   EXPECT_TRUE(quota.admit(connection(), 1001).evicted.empty());
 }
 
-TEST_F(ConnectionQuotaTest, AllUsersTogetherWaitWithABoundedNumberAndRootIsCountedThere) {
+TEST_F(ConnectionQuotaTest, AllUsersTogetherWaitWithABoundedNumberThatRootDoesNotCount) {
   std::shared_ptr<XPCConnection> first;
   size_t admitted = 0;
   for (uid_t user = 2000; admitted < ConnectionQuota::kMaxAwaitingHandshake; ++user) {
@@ -56,9 +56,13 @@ TEST_F(ConnectionQuotaTest, AllUsersTogetherWaitWithABoundedNumberAndRootIsCount
       EXPECT_TRUE(quota.admit(made, user).evicted.empty());
     }
   }
-  const auto admission = quota.admit(connection(), 0);
+  for (int index = 0; index < 100; ++index) {
+    EXPECT_TRUE(quota.admit(connection(), 0).evicted.empty());
+  }
+  const auto admission = quota.admit(connection(), 2999);
   ASSERT_EQ(1u, admission.evicted.size());
   EXPECT_EQ(first, admission.evicted[0].first);
+  EXPECT_EQ("too many connections without a handshake", admission.evicted[0].second);
 }
 
 TEST_F(ConnectionQuotaTest, AUserHoldsABoundedNumberOfConnectionsButRootDoesNot) {

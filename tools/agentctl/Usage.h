@@ -100,11 +100,12 @@ message, even when they are not valid JSON, and prints the bytes of the reply.
                            it over the inherited connection
 )";
 
-inline constexpr std::string_view kHealthUsage = R"(usage: agentctl health [--repeat N]
+inline constexpr std::string_view kHealthUsage = R"(usage: agentctl health [--repeat N [--samples]]
 
 Asks the agent whether it is alive: prints its version and the time of the answer.
-With --repeat N, sends N checks over one connection and prints the median round trip
-(median_us=X), for benchmarks.
+With --repeat N, sends N checks over one connection and prints the median and 99th
+percentile round trips and the checks that failed (median_us=X p99_us=Y failures=F), for
+benchmarks; --samples then prints each round trip in microseconds on a line of its own.
 )";
 
 inline constexpr std::string_view kTypesUsage = R"(usage: agentctl types

@@ -164,13 +164,14 @@ int main(int argc, char** argv) {
       return sendByName({"HealthCheckRequest"}, false);
     }
     int count = 0;
-    if (arguments.size() == 2 && arguments[0] == "--repeat") {
+    const bool samples = arguments.size() == 3 && arguments[2] == "--samples";
+    if ((arguments.size() == 2 || samples) && arguments[0] == "--repeat") {
       auto [end, error] = std::from_chars(arguments[1].begin(), arguments[1].end(), count);
       if (error == std::errc() && end == arguments[1].end() && count > 0 && count <= 1000000) {
-        return repeatHealthChecks(count);
+        return repeatHealthChecks(count, samples);
       }
     }
-    return usageError("health takes no arguments but --repeat N", kHealthUsage);
+    return usageError("health takes no arguments but --repeat N [--samples]", kHealthUsage);
   }
   if (command == "types") {
     return types();

@@ -9,9 +9,12 @@ agent_process=$(pgrep -f "^$agent\$")
 rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$agent_process/status"; }
 open_descriptors() { ls "/proc/$agent_process/fd" | wc -l; }
 # Starts COUNT strangers in the background ($strangers) that connect, send FRAME_BYTES of a
-# frame that declares 64 MiB (none: send nothing), and hold on for SECONDS.
+# frame that declares 64 MiB (none: send nothing), and hold on for SECONDS; as user USER (by
+# default root, whose connections the agent does not count against any user's quota).
 start_strangers() {
-  python3 - "$socket" "$1" "$2" "${3:-0}" <<'PYTHON' &
+  local as_user=()
+  [ -n "${4:-}" ] && as_user=(setpriv --reuid="$4" --regid="$4" --clear-groups)
+  "${as_user[@]}" /usr/bin/python3 - "$socket" "$1" "$2" "${3:-0}" <<'PYTHON' &
 import socket, struct, sys, time
 path, count, seconds, frame_bytes = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), int(sys.argv[4])
 header = b"XPCF" + bytes([1, 1]) + struct.pack("<HII", 0, 64 << 20, 0) + struct.pack("<Q", 1)
@@ -52,16 +55,25 @@ check "the agent closes idle peers that never handshake within five seconds" \
   grep -q "closed: no handshake within 5 s" /run/agent.log
 check "... and its descriptors return to where they were" \
   [ $(($(open_descriptors) - baseline_fds)) -lt 5 ]
-# A crowd of 200 strangers: at most 64 wait for a handshake at once, the oldest make room.
-start_strangers 200 3
+# A crowd of five users with 40 strangers each: at most 16 of one user and 64 of all wait for
+# a handshake at once, the oldest make room.
+crowd=()
+for user in 65530 65531 65532 65533 65534; do
+  start_strangers 40 3 0 "$user"
+  crowd+=("$strangers")
+done
 sleep 1.5
 run agentctl health
 check "a signed client is served while 200 strangers wait" [ "$status" -eq 0 ]
 check "the agent keeps at most 64 of them: fewer than 64 x 8 extra descriptors" \
   [ $(($(open_descriptors) - baseline_fds)) -lt 512 ]
-check "... and logs each one it closes to make room" \
-  eval '[ "$(grep -c "closed: too many connections without a handshake" /run/agent.log)" -ge 100 ]'
-wait "$strangers"
+check "... closes those beyond 16 of one user, with the cause and the peer's uid" \
+  eval '[ "$(grep -c "closed: its user has more than 16 connections without a handshake, client pid <[0-9]*>, uid <6553[0-4]>, executable <" /run/agent.log)" -ge 100 ]'
+check "... and those beyond 64 of all users" \
+  grep -q "closed: too many connections without a handshake, client pid" /run/agent.log
+run setpriv --reuid=65534 --regid=65534 --clear-groups agentctl health
+check "a signed client of a crowding user is served too" [ "$status" -eq 0 ]
+wait "${crowd[@]}"
 
 run agentctl health
 check "a signed client is served afterwards" [ "$status" -eq 0 ]
