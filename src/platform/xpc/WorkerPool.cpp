@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <deque>
+#include <malloc.h>
 #include <mutex>
 #include <pthread.h>
 #include <sys/epoll.h>
@@ -111,7 +112,7 @@ struct WorkerPool::Core {
       std::shared_ptr<EventSource> source;
       bool spawn = false;
       {
-        std::lock_guard lock(core->mutex);
+        std::unique_lock lock(core->mutex);
         if (core->stopping) {
           task = core->popTaskLocked();
           if (!task) {
@@ -126,6 +127,13 @@ struct WorkerPool::Core {
           if (ready == 0 && (othersWait || nothingToServe)) {
             --core->threads;
             --core->idle;
+            const bool lastOfBurst = core->threads <= 1;
+            lock.unlock();
+            if (lastOfBurst) {
+              // The last extra thread of a burst retires: give the memory the burst used back
+              // to the system rather than keep it for the next one.
+              ::malloc_trim(0);
+            }
             return;
           }
           continue;
