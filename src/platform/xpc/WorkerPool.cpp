@@ -3,11 +3,13 @@
 #include "platform/xpc/TransportError.h"
 #include "platform/xpc/UniqueFd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <deque>
 #include <malloc.h>
 #include <mutex>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -24,6 +26,11 @@ constexpr uint64_t kStopToken = 2;
 constexpr uint64_t kFirstSourceToken = 16;
 
 constexpr uint32_t kSourceEvents = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
+
+// Threads started as soon as all others are busy: at least this many, or two per processor.
+constexpr size_t kMinimumBusyLimit = 8;
+// How long work may wait while every thread is busy and none finishes before one is added.
+constexpr auto kStallInterval = std::chrono::milliseconds(5);
 
 void reportUnexpected(const char* what) noexcept {
   // A pool thread has nobody to hand an exception to; the handler above it is at fault.
@@ -43,17 +50,80 @@ struct WorkerPool::Core {
   std::unordered_map<uint64_t, std::shared_ptr<EventSource>> sources;
   uint64_t nextToken = kFirstSourceToken;
   size_t threads = 0;
-  size_t idle = 0; // threads waiting for work or about to
+  size_t idle = 0;          // threads waiting for work or about to
+  size_t busyLimit = 0;     // threads started as soon as all others are busy
+  uint64_t completions = 0; // work items finished, for the monitor
+  bool monitoring = false;
   bool stopping = false;
 
-  // Counts a new idle thread when none is left waiting; the caller starts it after unlocking.
-  bool reserveThreadLocked() {
+  // What to start when a thread takes work: a new thread while the pool is small and none is
+  // left waiting; beyond the busy limit, only the monitor, which adds threads while work waits
+  // and nothing finishes. The caller starts it after unlocking.
+  enum class Start { nothing, worker, monitor };
+  Start reserveThreadLocked() {
     if (idle > 0 || threads >= options.maxThreads) {
-      return false;
+      return Start::nothing;
     }
-    ++threads;
-    ++idle;
-    return true;
+    if (threads < busyLimit) {
+      ++threads;
+      ++idle;
+      return Start::worker;
+    }
+    if (monitoring) {
+      return Start::nothing;
+    }
+    monitoring = true;
+    return Start::monitor;
+  }
+
+  static void start(const std::shared_ptr<Core>& core, Start what) {
+    if (what == Start::worker) {
+      startThread(core);
+    } else if (what == Start::monitor) {
+      startMonitor(core);
+    }
+  }
+
+  // Whether a task is queued or a watched source is ready, with no thread free to take it.
+  bool hasWaitingWorkLocked() const {
+    pollfd ready{epoll.get(), POLLIN, 0};
+    return !tasks.empty() || ::poll(&ready, 1, 0) > 0;
+  }
+
+  // While every thread is busy: each kStallInterval in which work waits and no thread finished
+  // anything (they block rather than compute) adds one thread. Busy threads that keep finishing
+  // work get no company, so a burst of load does not become a burst of threads.
+  static void monitor(std::shared_ptr<Core> core) {
+    pthread_setname_np(pthread_self(), "xpc-monitor");
+    std::unique_lock lock(core->mutex);
+    uint64_t seen = core->completions;
+    while (!core->stopping && core->idle == 0 && core->threads < core->options.maxThreads) {
+      lock.unlock();
+      std::this_thread::sleep_for(kStallInterval);
+      lock.lock();
+      if (core->idle > 0 || core->stopping) {
+        break;
+      }
+      if (core->completions == seen && core->hasWaitingWorkLocked()) {
+        ++core->threads;
+        ++core->idle;
+        lock.unlock();
+        startThread(core);
+        lock.lock();
+      }
+      seen = core->completions;
+    }
+    core->monitoring = false;
+  }
+
+  static void startMonitor(const std::shared_ptr<Core>& core) {
+    try {
+      std::thread(monitor, core).detach();
+    } catch (const std::system_error&) {
+      std::lock_guard lock(core->mutex);
+      core->monitoring = false;
+      reportUnexpected("could not start the monitor thread");
+    }
   }
 
   static void startThread(const std::shared_ptr<Core>& core) {
@@ -102,16 +172,18 @@ struct WorkerPool::Core {
   static void run(std::shared_ptr<Core> core) {
     pthread_setname_np(pthread_self(), "xpc-worker");
     const int timeout = static_cast<int>(core->options.idleTimeout.count());
+    Task next; // a queued task taken on the way back from the last one
     while (true) {
-      epoll_event event{};
-      const int ready = ::epoll_wait(core->epoll.get(), &event, 1, timeout);
-      if (ready < 0 && errno != EINTR) {
-        reportUnexpected("epoll_wait failed");
-      }
-      Task task;
+      Task task = std::move(next);
+      next = Task();
       std::shared_ptr<EventSource> source;
-      bool spawn = false;
-      {
+      epoll_event event{};
+      Start spawn = Start::nothing;
+      if (!task) {
+        const int ready = ::epoll_wait(core->epoll.get(), &event, 1, timeout);
+        if (ready < 0 && errno != EINTR) {
+          reportUnexpected("epoll_wait failed");
+        }
         std::unique_lock lock(core->mutex);
         if (core->stopping) {
           task = core->popTaskLocked();
@@ -152,9 +224,7 @@ struct WorkerPool::Core {
         --core->idle;
         spawn = core->reserveThreadLocked();
       }
-      if (spawn) {
-        startThread(core);
-      }
+      start(core, spawn);
       if (task) {
         runTask(task);
         task = Task();
@@ -167,7 +237,15 @@ struct WorkerPool::Core {
         source.reset();
       }
       std::lock_guard lock(core->mutex);
-      ++core->idle;
+      ++core->completions;
+      // Queued tasks come before new socket events: work already taken on (a call read, a
+      // connection's end) must not starve behind sockets that are always ready, or its memory
+      // and descriptors pile up under load.
+      if (!core->stopping && !core->tasks.empty()) {
+        next = core->popTaskLocked();
+      } else {
+        ++core->idle;
+      }
     }
   }
 };
@@ -178,6 +256,7 @@ std::shared_ptr<WorkerPool> WorkerPool::create(Options options) {
   if (core->options.maxThreads == 0) {
     core->options.maxThreads = 1;
   }
+  core->busyLimit = std::max<size_t>(kMinimumBusyLimit, 2 * std::thread::hardware_concurrency());
   core->epoll.reset(::epoll_create1(EPOLL_CLOEXEC));
   core->taskEvent.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   core->stopEvent.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
@@ -218,7 +297,7 @@ WorkerPool::~WorkerPool() {
 }
 
 void WorkerPool::dispatch(Task task) {
-  bool spawn;
+  Core::Start spawn;
   {
     std::lock_guard lock(core_->mutex);
     if (core_->tasks.empty()) {
@@ -228,13 +307,11 @@ void WorkerPool::dispatch(Task task) {
     core_->tasks.push_back(std::move(task));
     spawn = core_->reserveThreadLocked();
   }
-  if (spawn) {
-    Core::startThread(core_);
-  }
+  Core::start(core_, spawn);
 }
 
 bool WorkerPool::addSource(int fd, std::shared_ptr<EventSource> source, NSError* error) {
-  bool spawn;
+  Core::Start spawn;
   uint64_t token;
   {
     std::lock_guard lock(core_->mutex);
@@ -254,9 +331,7 @@ bool WorkerPool::addSource(int fd, std::shared_ptr<EventSource> source, NSError*
     }
     spawn = core_->reserveThreadLocked();
   }
-  if (spawn) {
-    Core::startThread(core_);
-  }
+  Core::start(core_, spawn);
   return true;
 }
 

@@ -29,9 +29,12 @@ private:
 
 // The threads that read every socket of the transport and run its handlers. All threads
 // wait in one epoll set; the thread that a ready socket wakes reads it, re-arms it, and then
-// runs what it read, so a call costs no hand-over between threads. The pool grows whenever no
-// thread is left waiting (handlers block), up to maxThreads, and threads that stay idle for
-// idleTimeout retire, keeping one while any source is registered.
+// runs what it read, so a call costs no hand-over between threads. While all threads are busy
+// the pool grows at once up to twice the processors (at least 8); beyond that, a monitor adds a
+// thread only when work has waited a few milliseconds while no thread finished anything (the
+// handlers block), up to maxThreads. So blocking handlers get the threads they need, and a
+// burst of work on busy processors does not become a burst of threads. Threads that stay idle
+// for idleTimeout retire, keeping one while any source is registered.
 class WorkerPool {
 public:
   struct Options {

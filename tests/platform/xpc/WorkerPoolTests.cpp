@@ -25,7 +25,11 @@ TEST(WorkerPoolTest, GrowsWhileTasksBlockAndRetiresIdleThreads) {
     });
   }
   EXPECT_TRUE(test::waitUntil([&] { return running.load() == 12; }));
-  EXPECT_GE(pool->threadCount(), 13u); // one still waits while twelve block
+  EXPECT_GE(pool->threadCount(), 12u);
+  // Work that arrives while every thread blocks still gets a thread.
+  std::promise<void> meanwhile;
+  pool->dispatch([&] { meanwhile.set_value(); });
+  EXPECT_EQ(std::future_status::ready, meanwhile.get_future().wait_for(5s));
   release.set_value();
   EXPECT_TRUE(finished.waitFor(12));
   // With nothing to watch, every idle thread retires.
@@ -54,6 +58,23 @@ TEST(WorkerPoolTest, StaysWithinItsBoundAndStillRunsEveryTask) {
   EXPECT_TRUE(finished.waitFor(20));
   EXPECT_LE(peak.load(), 3);
   EXPECT_LE(pool->threadCount(), 3u);
+}
+
+TEST(WorkerPoolTest, BusyThreadsThatKeepFinishingWorkGetNoCompany) {
+  auto pool = WorkerPool::create({512, 1000ms});
+  test::Signal finished;
+  // Far more short tasks than threads: they finish all the time, so the pool stays near its
+  // busy limit instead of starting a thread for each.
+  for (int index = 0; index < 2000; ++index) {
+    pool->dispatch([&] {
+      const auto end = std::chrono::steady_clock::now() + 200us;
+      while (std::chrono::steady_clock::now() < end) {
+      }
+      finished.fire();
+    });
+  }
+  EXPECT_TRUE(finished.waitFor(2000));
+  EXPECT_LE(pool->threadCount(), std::max<size_t>(8, 2 * std::thread::hardware_concurrency()) + 2);
 }
 
 TEST(WorkerPoolTest, QueuedTasksStillRunWhenThePoolIsReleased) {
