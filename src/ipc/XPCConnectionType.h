@@ -46,6 +46,9 @@ public:
   virtual void invalidate() = 0;
   // Called once the peer has passed the handshake: lifts the limits that hold before it.
   virtual void markHandshaken() {}
+  // Who the peer is, for log lines ("client pid <N>, uid <U>, executable <path>"); empty where
+  // the connection does not know.
+  virtual std::string peerDescription() const { return {}; }
 };
 
 using AnyXPCConnection = std::shared_ptr<XPCConnectionType>;

@@ -13,6 +13,8 @@ check "the agent logs exactly its two start-up lines" [ "$(cat /run/agent.log)" 
 run agentctl raw --no-handshake "$health"
 check "a health check before the handshake is refused: unauthorized" \
   contains "$out" '"error":{"unauthorized":{}}'
+check "... and the log names the refusal and the peer" \
+  grep -q "error: Connection<[^>]*> - refused: a message before the handshake (unauthorized; .*), client pid <[0-9]*>, uid <0>, executable <" /run/agent.log
 
 run agentctl health
 check "the health check after the handshake succeeds" [ "$status" -eq 0 ]

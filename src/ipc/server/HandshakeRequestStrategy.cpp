@@ -64,7 +64,9 @@ AnyPublisher<Never> HandshakeRequestStrategy::handle(const XPCRequest& request,
     reply = XPCMessage::acknowledge();
   } catch (const std::exception& error) {
     Logger::error([&] {
-      return connection->description() + " - Handshake failed due to " + errorDescription(error);
+      const std::string peer = connection->peerDescription();
+      return connection->description() + " - Handshake failed due to " + errorDescription(error) +
+             (peer.empty() ? "" : ", " + peer);
     });
     reply = XPCMessage::errorReply(XPCProtocolError::unauthorized());
   }

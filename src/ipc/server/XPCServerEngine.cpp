@@ -1,5 +1,6 @@
 #include "ipc/server/XPCServerEngine.h"
 
+#include "ipc/Logger.h"
 #include "ipc/XPCListener.h"
 #include "ipc/server/FailureRequestStrategy.h"
 #include "platform/reactive/Empty.h"
@@ -121,6 +122,10 @@ AnyPublisher<Never> XPCServerEngine::handleConnection(const AnyXPCConnection& co
 
 void XPCServerEngine::disconnectClient(const AnyXPCConnection& connection) {
   connection->invalidate();
+  {
+    std::lock_guard lock(refusalsMutex_);
+    refusedBeforeHandshake_.erase(connection->uuid().rawValue);
+  }
   std::lock_guard lock(connectedClientsStorage_->lock());
   connectedClientsStorage_->eventsSubject().send(
       ClientConnectionEvent{connection->uuid(), ClientConnectionEvent::Kind::disconnect});
@@ -139,6 +144,7 @@ XPCServerEngine::selectStrategy(const XPCRequest& request, const AnyXPCConnectio
         connectedClientsStorage_->clientsSubject().value().contains(connection->uuid().rawValue);
   }
   if (!handshaken) {
+    logRefusalBeforeHandshake(connection);
     return std::make_shared<FailureRequestStrategy>(XPCProtocolError::unauthorized());
   }
   if (flags == XPCMessage::Flag::payload().rawValue) {
@@ -149,6 +155,23 @@ XPCServerEngine::selectStrategy(const XPCRequest& request, const AnyXPCConnectio
   }
   return std::make_shared<FailureRequestStrategy>(
       XPCProtocolError::unsupportedRequest(connection->uuid(), request.message.flags));
+}
+
+void XPCServerEngine::logRefusalBeforeHandshake(const AnyXPCConnection& connection) {
+  // Once per connection: a peer that sends thousands of messages must not flood the log.
+  {
+    std::lock_guard lock(refusalsMutex_);
+    if (!refusedBeforeHandshake_.insert(connection->uuid().rawValue).second) {
+      return;
+    }
+  }
+  Logger::error([&] {
+    const std::string peer = connection->peerDescription();
+    return connection->description() +
+           " - refused: a message before the handshake (unauthorized; later ones of this "
+           "connection are refused without a log line)" +
+           (peer.empty() ? "" : ", " + peer);
+  });
 }
 
 } // namespace ipc

@@ -11,7 +11,9 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -109,6 +111,7 @@ protected:
   virtual platform::reactive::AnyPublisher<platform::reactive::Never>
   handleConnection(const AnyXPCConnection& connection);
   virtual void disconnectClient(const AnyXPCConnection& connection);
+  void logRefusalBeforeHandshake(const AnyXPCConnection& connection);
 
 private:
   platform::reactive::CancellableSet disposeBag_;
@@ -119,6 +122,9 @@ private:
   std::shared_ptr<SimpleRequestStrategy> simpleStrategy_;
   std::shared_ptr<SequentialRequestStrategy> sequenceStrategy_;
   std::shared_ptr<HandshakeRequestStrategy> handshakeStrategy_;
+  // Connections whose messages before the handshake were already logged as refused.
+  std::mutex refusalsMutex_;
+  std::set<platform::UUID> refusedBeforeHandshake_;
 };
 
 } // namespace ipc

@@ -52,6 +52,8 @@ check "preload: ... and the agent refuses that client (exit 5) and reads nothing
   eval '[ "$status" -eq 5 ] && ! leaked'
 check "preload: the log says it lacked the clients' group" \
   refused_for "its connection was opened with group 65534, not the clients' group"
+check "preload: ... and the refused handshake names the peer's pid, uid and executable" \
+  grep -q "Handshake failed due to unauthorized, client pid <$client_pid>, uid <65534>, executable </run/attack/agentctl-plain>" /run/agent.log
 
 # 2. A tracer attached at exec that keeps the client dumpable and detaches before it connects.
 status=0
