@@ -41,8 +41,24 @@ void registerMaintenanceHandlers(ipc::XPCServerEngine& engine) {
         return maintenance->reindexSpotlight();
       });
   engine.registerSequentialHandler<api::RepairDiskPermissionsRequest, bool>(
-      [maintenance](api::RepairDiskPermissionsRequest request, ipc::ConnectionID) {
-        return repairDiskPermissions(maintenance, std::move(request.userId));
+      [maintenance, weakEngine = engine.weak_from_this()](api::RepairDiskPermissionsRequest request,
+                                                          ipc::ConnectionID connection) {
+        auto server = weakEngine.lock();
+        auto audit = std::make_shared<const AuditRecord>(
+            server ? server->clientIdentity(connection) : std::nullopt,
+            api::RepairDiskPermissionsRequest::reflectingName, auditSubject(request));
+        return repairDiskPermissions(maintenance, std::move(request.userId))
+            .handleEvents(
+                {.receiveCompletion =
+                     [audit](const platform::reactive::Completion& completion) {
+                       if (completion.isFinished()) {
+                         audit->succeeded();
+                       } else {
+                         audit->failed(
+                             api::PrivilegedOperationError::from(completion.error()).description);
+                       }
+                     },
+                 .receiveCancel = [audit] { audit->failed("cancelled"); }});
       });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "agent/AuditLog.h"
 #include "api/PrivilegedOperationError.h"
 #include "ipc/Result.h"
 #include "ipc/server/XPCServerEngine.h"
@@ -36,14 +37,28 @@ performOperation(const std::function<V()>& operation) {
 }
 
 // Registers `operation` as the handler of request type Q: each request runs it through
-// performOperation, and the reply carries the result of Q's response type.
+// performOperation, and the reply carries the result of Q's response type. Each run leaves its
+// line in the audit trail: who asked, for what, with which outcome.
 template <class Q>
 void registerOperation(ipc::XPCServerEngine& engine,
                        std::function<typename Q::ResponseType(const Q&)> operation) {
   using V = typename Q::ResponseType;
   engine.registerHandler<Q, OperationResult<V>>(
-      [operation = std::move(operation)](Q request, ipc::ConnectionID) {
-        return performOperation<V>([&] { return operation(request); });
+      [operation = std::move(operation),
+       weakEngine = engine.weak_from_this()](Q request, ipc::ConnectionID connection) {
+        auto server = weakEngine.lock();
+        const AuditRecord audit(server ? server->clientIdentity(connection) : std::nullopt,
+                                Q::reflectingName, auditSubject(request));
+        return performOperation<V>([&] {
+          try {
+            V value = operation(request);
+            audit.succeeded();
+            return value;
+          } catch (...) {
+            audit.failed(api::PrivilegedOperationError::from(std::current_exception()).description);
+            throw;
+          }
+        });
       });
 }
 

@@ -370,15 +370,24 @@ void XPCConnection::invalidate() {
   transport_->invalidate();
 }
 
-std::string XPCConnection::peerDescription() const {
-  const pid_t pid = peerProcessIdentifier();
+ClientIdentity XPCConnection::clientIdentity() const {
+  ClientIdentity identity;
+  identity.pid = peerProcessIdentifier();
+  identity.uid = peerUserIdentifier();
   char target[4096];
-  const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+  const std::string link = "/proc/" + std::to_string(identity.pid) + "/exe";
   const ssize_t length = ::readlink(link.c_str(), target, sizeof(target));
+  if (length > 0) {
+    identity.executable.assign(target, static_cast<size_t>(length));
+  }
+  return identity;
+}
+
+std::string XPCConnection::peerDescription() const {
+  const ClientIdentity identity = clientIdentity();
   const std::string executable =
-      length > 0 ? platform::escapedForLog(std::string_view(target, static_cast<size_t>(length)))
-                 : "<gone>";
-  return "client pid <" + std::to_string(pid) + ">, uid <" + std::to_string(peerUserIdentifier()) +
+      identity.executable.empty() ? "<gone>" : platform::escapedForLog(identity.executable);
+  return "client pid <" + std::to_string(identity.pid) + ">, uid <" + std::to_string(identity.uid) +
          ">, executable <" + executable + ">";
 }
 

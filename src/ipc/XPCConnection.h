@@ -68,6 +68,7 @@ public:
   // Who the peer is, for log lines: "client pid <N>, uid <U>, executable <path>" (the path
   // escaped, as it is now, or "<gone>").
   std::string peerDescription() const override;
+  ClientIdentity clientIdentity() const override;
   // How many connection wrappers exist (leak tests).
   static long liveCountForTest() { return liveCount_.load(); }
   // The serial queue that runs this connection's reply time-outs, made on first use.

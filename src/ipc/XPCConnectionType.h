@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ipc/ClientIdentity.h"
 #include "ipc/XPCConnectionError.h"
 #include "ipc/XPCCredentials.h"
 #include "ipc/XPCIdentifier.h"
@@ -49,6 +50,9 @@ public:
   // Who the peer is, for log lines ("client pid <N>, uid <U>, executable <path>"); empty where
   // the connection does not know.
   virtual std::string peerDescription() const { return {}; }
+  // The peer's process, user and executable (no signing identifier: the handshake adds it);
+  // empty where the connection does not know.
+  virtual ClientIdentity clientIdentity() const { return {}; }
 };
 
 using AnyXPCConnection = std::shared_ptr<XPCConnectionType>;

@@ -11,6 +11,11 @@
 namespace agentctl {
 namespace {
 
+std::string& socketPathSetting() {
+  static std::string path = "/var/run/" + std::string(kAgentServiceName);
+  return path;
+}
+
 std::optional<std::string> infoString(std::string_view key) {
   const platform::PropertyList* info = platform::loader::mainBundleInfoDictionary();
   if (!info) {
@@ -26,8 +31,8 @@ ipc::AnyXPCConnection connectToAgent(const std::shared_ptr<StartDiagnosis>& diag
   platform::xpc::TransportOptions options;
   options.orderedCalls = true; // sequence elements arrive in order and are handled in order
   platform::NSError error;
-  auto transport = platform::xpc::Connection::connectToService(
-      kAgentServiceName, platform::xpc::PeerRequirement::root, options, &error);
+  auto transport = platform::xpc::Connection::connectToPath(
+      agentSocketPath(), platform::xpc::PeerRequirement::root, options, &error);
   if (!transport) {
     diagnosis->recordConnectionFailure(error);
     return std::make_shared<ipc::UnreachableConnection>();
@@ -37,6 +42,18 @@ ipc::AnyXPCConnection connectToAgent(const std::shared_ptr<StartDiagnosis>& diag
 }
 
 } // namespace
+
+const std::string& agentSocketPath() {
+  return socketPathSetting();
+}
+
+void setAgentSocketPath(std::string path) {
+  socketPathSetting() = std::move(path);
+}
+
+std::optional<std::string> ownVersion() {
+  return infoString("CFBundleShortVersionString");
+}
 
 ipc::HandshakePayload ownHandshakePayload() {
   using Errors = ipc::HandshakePayload::Errors;

@@ -5,12 +5,22 @@
 #include "ipc/client/ConnectableClient.h"
 
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace agentctl {
 
 // The agent's service name.
 inline constexpr std::string_view kAgentServiceName = "com.quillby.Lumora5.Agent";
+
+// The agent's socket: "/var/run/" followed by the service name, unless setAgentSocketPath
+// named another (agentctl --socket PATH). The socket must still belong to root.
+const std::string& agentSocketPath();
+void setAgentSocketPath(std::string path);
+
+// This program's version, from its embedded Info property list; none without one.
+std::optional<std::string> ownVersion();
 
 // What this program says about itself in the handshake: the folder of its executable, and the
 // bundle identifier and version of its embedded Info property list; no bookmark.

@@ -6,7 +6,6 @@
 #include "ipc/XPCMessageJSONEncoder.h"
 #include "ipc/XPCMessageMapper.h"
 #include "ipc/XPCMessageValidator.h"
-#include "platform/xpc/ServiceName.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,18 +26,13 @@ constexpr auto kHandshakeLimit = 10s;
 } // namespace
 
 int connectSocket(std::string& failure) {
-  platform::NSError error;
-  auto path = platform::xpc::socketPathForService(kAgentServiceName, &error);
-  if (!path) {
-    failure = error.localizedDescription();
-    return -1;
-  }
+  const std::string& path = agentSocketPath();
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path->data(), std::min(path->size(), sizeof(address.sun_path) - 1));
+  std::memcpy(address.sun_path, path.data(), std::min(path.size(), sizeof(address.sun_path) - 1));
   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-    failure = "cannot connect to the agent at " + *path + ": " + std::strerror(errno);
+    failure = "cannot connect to the agent at " + path + ": " + std::strerror(errno);
     if (fd >= 0) {
       ::close(fd);
     }

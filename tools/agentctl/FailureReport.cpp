@@ -44,8 +44,7 @@ int reportFailure(const std::exception_ptr& failure, const StartDiagnosis& diagn
     std::rethrow_exception(failure);
   } catch (const ipc::ClientError& error) {
     if (auto refused = diagnosis.connectionFailure()) {
-      return fail(kConnectionRefused, "cannot connect to the agent at /var/run/" +
-                                          std::string(kAgentServiceName) + ": " +
+      return fail(kConnectionRefused, "cannot connect to the agent at " + agentSocketPath() + ": " +
                                           refused->localizedDescription());
     }
     if (auto handshake = diagnosis.handshakeFailure()) {

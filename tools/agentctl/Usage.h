@@ -5,9 +5,13 @@
 namespace agentctl {
 
 // The help texts: of the tool, and of each command.
-inline constexpr std::string_view kToolUsage = R"(usage: agentctl COMMAND [ARGUMENTS]
+inline constexpr std::string_view kToolUsage =
+    R"(usage: agentctl [--socket PATH] COMMAND [ARGUMENTS]
+       agentctl --version
 
-Talks to the privileged agent (service "com.quillby.Lumora5.Agent").
+Talks to the privileged agent (service "com.quillby.Lumora5.Agent", socket
+/var/run/com.quillby.Lumora5.Agent; --socket PATH names another socket, which must also
+belong to root).
 
 Commands:
   send TYPE [JSON]        send one request and print its result

@@ -130,10 +130,25 @@ int main(int argc, char** argv) {
     return kProtocolFailure;
   }
 
-  const Arguments all(argv + 1, argv + argc);
-  if (all.empty() || all[0] == "--help" || all[0] == "-h" || all[0] == "help") {
+  Arguments all(argv + 1, argv + argc);
+  if (all.size() >= 2 && all[0] == "--socket") {
+    if (all[1].empty()) {
+      return usageError("--socket needs a path", kToolUsage);
+    }
+    setAgentSocketPath(std::string(all[1]));
+    all.erase(all.begin(), all.begin() + 2);
+  }
+  if (all.empty()) {
+    std::cerr << kToolUsage;
+    return kUsage;
+  }
+  if (all[0] == "--help" || all[0] == "-h" || all[0] == "help") {
     std::cout << kToolUsage;
-    return all.empty() ? kUsage : kSucceeded;
+    return kSucceeded;
+  }
+  if (all[0] == "--version") {
+    std::cout << "agentctl " << ownVersion().value_or("(unknown version)") << "\n";
+    return kSucceeded;
   }
   const std::string_view command = all[0];
   const Arguments arguments(all.begin() + 1, all.end());

@@ -28,12 +28,14 @@ struct Config {
   std::string file;
 };
 
+constexpr const char* kUsage =
+    "usage: agent-codesign --identifier ID --key KEY.pem --cert LEAF.pem [--chain CHAIN.pem] FILE\n"
+    "       agent-codesign --verify [--anchors DIR] [--requirement TEXT] FILE\n"
+    "       agent-codesign --display [--anchors DIR] FILE\n"
+    "       agent-codesign --help\n";
+
 int usage(const std::string& problem) {
-  std::cerr << "agent-codesign: " << problem << "\n"
-            << "usage: agent-codesign --identifier ID --key KEY.pem --cert LEAF.pem "
-               "[--chain CHAIN.pem] FILE\n"
-            << "       agent-codesign --verify [--anchors DIR] [--requirement TEXT] FILE\n"
-            << "       agent-codesign --display [--anchors DIR] FILE\n";
+  std::cerr << "agent-codesign: " << problem << "\n" << kUsage;
   return 2;
 }
 
@@ -166,6 +168,14 @@ int display(const Config& config, const StaticCode& code) {
 } // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+    std::cout
+        << kUsage
+        << "\nSigns FILE (an ELF executable) with the key and certificate chain given, checks "
+           "its\nsignature against the trust anchors (and a requirement), or displays it.\n"
+           "See agent-codesign(1). Exit status: 0 success, 1 failure, 2 usage error.\n";
+    return 0;
+  }
   Config config;
   if (std::string problem = parseArguments(argc, argv, config); !problem.empty()) {
     return usage(problem);

@@ -28,4 +28,23 @@ void ConnectedClients::bind() {
       .store(disposeBag_);
 }
 
+void ConnectedClients::recordIdentity(const platform::UUID& client, ClientIdentity identity) {
+  std::lock_guard lock(identitiesLock_);
+  identities_[client] = std::move(identity);
+}
+
+void ConnectedClients::forgetIdentity(const platform::UUID& client) {
+  std::lock_guard lock(identitiesLock_);
+  identities_.erase(client);
+}
+
+std::optional<ClientIdentity> ConnectedClients::identity(const platform::UUID& client) const {
+  std::lock_guard lock(identitiesLock_);
+  auto found = identities_.find(client);
+  if (found == identities_.end()) {
+    return std::nullopt;
+  }
+  return found->second;
+}
+
 } // namespace ipc

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "ipc/ClientIdentity.h"
 #include "ipc/XPCConnectionType.h"
 #include "platform/reactive/Cancellable.h"
 #include "platform/reactive/CurrentValueSubject.h"
 #include "platform/reactive/PassthroughSubject.h"
 
+#include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 
 namespace ipc {
@@ -35,6 +38,11 @@ public:
     return clientsSubject_;
   }
 
+  // Who each handshaken client is (recorded at its handshake, forgotten when it ends).
+  void recordIdentity(const platform::UUID& client, ClientIdentity identity);
+  void forgetIdentity(const platform::UUID& client);
+  std::optional<ClientIdentity> identity(const platform::UUID& client) const;
+
 private:
   ConnectedClients() : clientsSubject_(ClientSet()) {}
   void bind();
@@ -43,6 +51,8 @@ private:
   platform::reactive::CancellableSet disposeBag_;
   platform::reactive::PassthroughSubject<ClientConnectionEvent> eventsSubject_;
   platform::reactive::CurrentValueSubject<ClientSet> clientsSubject_;
+  mutable std::mutex identitiesLock_;
+  std::map<platform::UUID, ClientIdentity> identities_;
 };
 
 } // namespace ipc

@@ -3,6 +3,8 @@
 #include "ipc/ErrorDescription.h"
 #include "ipc/Logger.h"
 #include "platform/foundation/PathUtilities.h"
+#include "platform/security/DynamicCode.h"
+#include "platform/security/StaticCode.h"
 
 namespace ipc {
 
@@ -13,7 +15,8 @@ HandshakePayload HandshakeRequestStrategy::decodeHandshakePayload(const XPCMessa
   return mapper_->decodePayload<HandshakePayload>(message);
 }
 
-void HandshakeRequestStrategy::verify(const XPCRequest& request, XPCConnectionType& connection) {
+ClientIdentity HandshakeRequestStrategy::verify(const XPCRequest& request,
+                                                XPCConnectionType& connection) {
   const std::string c = connection.description();
   HandshakePayload payload = decodeHandshakePayload(request.message);
   Logger::info([&] { return c + " - Handshake started..."; });
@@ -48,14 +51,22 @@ void HandshakeRequestStrategy::verify(const XPCRequest& request, XPCConnectionTy
     throw XPCProtocolError::unauthorized();
   }
   Logger::info([&] { return c + " - Handshake succeed"; });
+  ClientIdentity identity = connection.clientIdentity();
+  platform::security::SigningInformation information;
+  if (credentials.secCode &&
+      credentials.secCode->staticCode()->copySigningInformation(information).ok()) {
+    identity.signingIdentifier = information.identifier; // as the rule just validated it
+  }
+  return identity;
 }
 
 AnyPublisher<Never> HandshakeRequestStrategy::handle(const XPCRequest& request,
                                                      const AnyXPCConnection& connection) {
   XPCMessage reply;
   try {
-    verify(request, *connection);
+    const ClientIdentity identity = verify(request, *connection);
     connection->markHandshaken();
+    storage_->recordIdentity(connection->uuid().rawValue, identity);
     {
       std::lock_guard lock(storage_->lock());
       storage_->eventsSubject().send(

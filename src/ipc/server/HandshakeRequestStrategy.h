@@ -25,7 +25,8 @@ public:
   handle(const XPCRequest& request, const AnyXPCConnection& connection) override;
 
   // Throws when the client may not be admitted.
-  void verify(const XPCRequest& request, XPCConnectionType& connection);
+  // Checks the handshake; gives who the admitted client is, or throws.
+  ClientIdentity verify(const XPCRequest& request, XPCConnectionType& connection);
   HandshakePayload decodeHandshakePayload(const XPCMessage& message) const;
 
   // Where the sandbox check comes from (tests replace it).

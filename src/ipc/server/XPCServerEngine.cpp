@@ -126,6 +126,7 @@ void XPCServerEngine::disconnectClient(const AnyXPCConnection& connection) {
     std::lock_guard lock(refusalsMutex_);
     refusedBeforeHandshake_.erase(connection->uuid().rawValue);
   }
+  connectedClientsStorage_->forgetIdentity(connection->uuid().rawValue);
   std::lock_guard lock(connectedClientsStorage_->lock());
   connectedClientsStorage_->eventsSubject().send(
       ClientConnectionEvent{connection->uuid(), ClientConnectionEvent::Kind::disconnect});
@@ -155,6 +156,10 @@ XPCServerEngine::selectStrategy(const XPCRequest& request, const AnyXPCConnectio
   }
   return std::make_shared<FailureRequestStrategy>(
       XPCProtocolError::unsupportedRequest(connection->uuid(), request.message.flags));
+}
+
+std::optional<ClientIdentity> XPCServerEngine::clientIdentity(const ConnectionID& client) const {
+  return connectedClientsStorage_->identity(client.rawValue);
 }
 
 void XPCServerEngine::logRefusalBeforeHandshake(const AnyXPCConnection& connection) {

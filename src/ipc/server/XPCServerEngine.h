@@ -68,6 +68,8 @@ public:
   // change (equal consecutive sets suppressed).
   virtual platform::reactive::AnyPublisher<ConnectedClients::ClientSet> connectedClients();
   virtual platform::reactive::AnyPublisher<ClientConnectionEvent> clientEvents();
+  // Who the handshaken client on `client` is; none once it has ended (or before its handshake).
+  std::optional<ClientIdentity> clientIdentity(const ConnectionID& client) const;
 
   // Registers a handler for request type Q producing responses of type P.
   template <class Q, class P>

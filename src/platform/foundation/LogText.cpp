@@ -24,9 +24,8 @@ size_t validSequenceLength(std::string_view text, size_t index) {
   return length;
 }
 
-} // namespace
-
-std::string escapedForLog(std::string_view text) {
+// `text` with what could forge or hide a log line escaped; with `quote`, the double quote too.
+std::string escaped(std::string_view text, bool quote) {
   std::string out;
   out.reserve(text.size());
   size_t index = 0;
@@ -35,7 +34,7 @@ std::string escapedForLog(std::string_view text) {
     if (byte == '\\') {
       out += "\\\\";
       ++index;
-    } else if (byte < 0x20 || byte == 0x7F) {
+    } else if (byte < 0x20 || byte == 0x7F || (quote && byte == '"')) {
       appendEscaped(out, byte);
       ++index;
     } else if (byte < 0x80) {
@@ -50,6 +49,16 @@ std::string escapedForLog(std::string_view text) {
     }
   }
   return out;
+}
+
+} // namespace
+
+std::string escapedForLog(std::string_view text) {
+  return escaped(text, false);
+}
+
+std::string quotedForLog(std::string_view text) {
+  return "\"" + escaped(text, true) + "\"";
 }
 
 } // namespace platform

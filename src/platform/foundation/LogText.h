@@ -9,5 +9,8 @@ namespace platform {
 // that are not valid UTF-8 become "\xNN" (the backslash "\\"), so that a file name cannot
 // start a forged line or hide what it is.
 std::string escapedForLog(std::string_view text);
+// `text` escaped as above, with the double quote as "\x22" too, between double quotes: a field
+// of a key=value line that no text can end early.
+std::string quotedForLog(std::string_view text);
 
 } // namespace platform

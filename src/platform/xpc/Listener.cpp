@@ -1,6 +1,7 @@
 #include "platform/xpc/Listener.h"
 
 #include "platform/xpc/ServiceName.h"
+#include "platform/xpc/SocketActivation.h"
 #include "platform/xpc/TransportError.h"
 #include "platform/xpc/WorkerPool.h"
 
@@ -42,9 +43,11 @@ bool isListenedOn(const sockaddr_un& address) {
 // still accepts on it.
 class Listener::Acceptor : public EventSource, public std::enable_shared_from_this<Acceptor> {
 public:
-  Acceptor(UniqueFd socket, dev_t device, ino_t inode, std::string path, TransportOptions options,
-           ConnectionHandler handler, std::shared_ptr<WorkerPool> pool)
-      : socket_(std::move(socket)), device_(device), inode_(inode), path_(std::move(path)),
+  // `ownFile`: the socket file this process made (removed on stop); none for a socket that the
+  // service manager handed over, which stays its own and keeps listening after we stop.
+  Acceptor(UniqueFd socket, std::optional<struct stat> ownFile, std::string path,
+           TransportOptions options, ConnectionHandler handler, std::shared_ptr<WorkerPool> pool)
+      : socket_(std::move(socket)), ownFile_(ownFile), path_(std::move(path)),
         options_(std::move(options)), handler_(std::move(handler)), pool_(std::move(pool)),
         spare_(::open("/dev/null", O_RDONLY | O_CLOEXEC)) {}
 
@@ -56,12 +59,14 @@ public:
       }
       stopped_ = true;
     }
-    ::shutdown(socket_.get(), SHUT_RDWR);
-    // Remove the socket file only if it is still the one we made.
-    struct stat status {};
-    if (::lstat(path_.c_str(), &status) == 0 && S_ISSOCK(status.st_mode) &&
-        status.st_dev == device_ && status.st_ino == inode_) {
-      ::unlink(path_.c_str());
+    if (ownFile_) {
+      ::shutdown(socket_.get(), SHUT_RDWR);
+      // Remove the socket file only if it is still the one we made.
+      struct stat status {};
+      if (::lstat(path_.c_str(), &status) == 0 && S_ISSOCK(status.st_mode) &&
+          status.st_dev == ownFile_->st_dev && status.st_ino == ownFile_->st_ino) {
+        ::unlink(path_.c_str());
+      }
     }
     std::shared_ptr<EventSource> registration = pool_->removeSource(*this);
   }
@@ -126,8 +131,7 @@ private:
   }
 
   UniqueFd socket_;
-  dev_t device_;
-  ino_t inode_;
+  std::optional<struct stat> ownFile_;
   std::string path_;
   TransportOptions options_;
   ConnectionHandler handler_;
@@ -173,6 +177,15 @@ bool Listener::activate(NSError* error) {
   }
   std::memcpy(address.sun_path, socketPath_.data(), socketPath_.size());
 
+  // Started on demand by the service manager: its socket is already listening at the path.
+  UniqueFd handed;
+  if (!takeActivatedSocket(socketPath_, handed, error)) {
+    return false;
+  }
+  if (handed) {
+    return startAccepting(std::move(handed), std::nullopt, error);
+  }
+
   // Replace a socket left by an earlier run; never remove anything that is not a socket, nor
   // the socket of a listener that still runs (a second instance must not steal it).
   struct stat status {};
@@ -212,11 +225,17 @@ bool Listener::activate(NSError* error) {
     setError(error, failure("Could not listen on " + socketPath_ + ".", listenFailure));
     return false;
   }
+  return startAccepting(std::move(socket), status, error);
+}
+
+bool Listener::startAccepting(UniqueFd socket, std::optional<struct stat> ownFile, NSError* error) {
   const int fd = socket.get();
-  auto acceptor = std::make_shared<Acceptor>(std::move(socket), status.st_dev, status.st_ino,
-                                             socketPath_, options_, handler_, options_.pool);
+  auto acceptor = std::make_shared<Acceptor>(std::move(socket), ownFile, socketPath_, options_,
+                                             handler_, options_.pool);
   if (!options_.pool->addSource(fd, acceptor, error)) {
-    ::unlink(socketPath_.c_str());
+    if (ownFile) {
+      ::unlink(socketPath_.c_str());
+    }
     return false;
   }
   acceptor_ = std::move(acceptor);

@@ -6,8 +6,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace platform::xpc {
@@ -16,9 +18,10 @@ namespace platform::xpc {
 // the connection handler. Nothing is refused here: authorization is the handshake's job.
 //
 // The socket file is made with mode 0666 (anyone may connect); a stale socket file left at the
-// path is replaced, anything else there is refused. Invalidation (or destruction) stops
-// accepting and removes the socket file if it is still ours. The handler runs on pool threads,
-// possibly several at once, and must not block.
+// path is replaced, anything else there is refused. A process that the service manager started
+// on demand adopts the socket it was handed for the path instead (SocketActivation.h). Invalidation
+// (or destruction) stops accepting and removes the socket file if it is still ours. The handler
+// runs on pool threads, possibly several at once, and must not block.
 class Listener {
 public:
   using ConnectionHandler = std::function<void(std::shared_ptr<Connection> connection)>;
@@ -42,6 +45,8 @@ public:
 
 private:
   class Acceptor;
+  // Watches `socket`, listening already; `ownFile` is the socket file made here, if any.
+  bool startAccepting(UniqueFd socket, std::optional<struct stat> ownFile, NSError* error);
   std::string socketPath_;
   TransportOptions options_;
   ConnectionHandler handler_;
