@@ -3,11 +3,18 @@
 #include "ipc/ClientIdentity.h"
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace agent {
+
+// The class of an archived task and the URLs it names (at most a few), for its audit line:
+// "KLVPrivilegedAccessFileRemoverTask file:///a, file:///b". The archive is read only as far as
+// that; what cannot be read is said so, never thrown.
+std::string describeArchivedTask(std::span<const uint8_t> archive);
 
 // What a request acts on, for its audit line: its path, label, package, user or script.
 template <class Q> std::string auditSubject(const Q& request) {
@@ -22,7 +29,7 @@ template <class Q> std::string auditSubject(const Q& request) {
   } else if constexpr (requires { std::string(request.script); }) {
     return request.script;
   } else if constexpr (requires { request.taskData.size(); }) {
-    return "archived task of " + std::to_string(request.taskData.size()) + " bytes";
+    return describeArchivedTask(request.taskData);
   } else {
     return {};
   }

@@ -38,6 +38,12 @@ check "a file name cannot start a line or add a field of its own" \
   eval '[ "$(grep -c "^<5>PrivilegedAgent\[Audit\] notice: request=Forged" /run/agent.log)" -eq 0 ] &&
         grep -q "subject=\"/run/audit/x\\\\x22 outcome=success\\\\x0A<5>" /run/agent.log'
 
+echo "12345" >/run/audit/sized.txt
+run agentctl task KLVPrivilegedAccessFileSizeTask '{"url":"/run/audit/sized.txt"}'
+out=$(grep "request=PrivilegedAccessTaskRequest" /run/agent.log)
+check "a task is audited by its class and the URL it names" \
+  contains "$out" 'subject="KLVPrivilegedAccessFileSizeTask file:///run/audit/sized.txt" outcome=success'
+
 run "$build/tools/agentctl/agentctl-unsigned" health
 check "a refused client leaves a line with its cause" \
   grep -q "Handshake failed due to unauthorized, client pid <[0-9]*>, uid <0>, executable <$build/tools/agentctl/agentctl-unsigned>" /run/agent.log
