@@ -14,6 +14,9 @@ using Ref = platform::archive::BinaryPropertyList::Ref;
 
 // URLs named in an audit line, at most.
 constexpr size_t kMaxAuditedURLs = 4;
+// Bytes of one text field (a path, an error) shown in an audit line, at most: a client may
+// send a name of megabytes, and the log must not carry it.
+constexpr size_t kMaxAuditedText = 4096;
 
 // The archived object that `reference` (a UID) points to; a null reference otherwise.
 Ref objectAt(const Ref& objects, const Ref& reference) {
@@ -92,17 +95,19 @@ void AuditRecord::write(const std::optional<std::string>& error) const {
           .count();
   char duration[32];
   std::snprintf(duration, sizeof duration, "%.1f", milliseconds);
-  std::string line = "request=" + requestType_ + " subject=" + platform::quotedForLog(subject_) +
+  std::string line = "request=" + requestType_ +
+                     " subject=" + platform::quotedForLog(subject_, kMaxAuditedText) +
                      " outcome=" + (error ? "failure" : "success");
   if (error) {
-    line += " error=" + platform::quotedForLog(*error);
+    line += " error=" + platform::quotedForLog(*error, kMaxAuditedText);
   }
   line += std::string(" duration_ms=") + duration;
   if (client_) {
-    line += " client_pid=" + std::to_string(client_->pid) +
-            " client_uid=" + std::to_string(client_->uid) +
-            " client_executable=" + platform::quotedForLog(client_->executable) +
-            " client_identifier=" + platform::quotedForLog(client_->signingIdentifier);
+    line +=
+        " client_pid=" + std::to_string(client_->pid) +
+        " client_uid=" + std::to_string(client_->uid) +
+        " client_executable=" + platform::quotedForLog(client_->executable, kMaxAuditedText) +
+        " client_identifier=" + platform::quotedForLog(client_->signingIdentifier, kMaxAuditedText);
   } else {
     line += " client=unknown";
   }

@@ -43,10 +43,8 @@ void registerMaintenanceHandlers(ipc::XPCServerEngine& engine) {
   engine.registerSequentialHandler<api::RepairDiskPermissionsRequest, bool>(
       [maintenance, weakEngine = engine.weak_from_this()](api::RepairDiskPermissionsRequest request,
                                                           ipc::ConnectionID connection) {
-        auto server = weakEngine.lock();
-        auto audit = std::make_shared<const AuditRecord>(
-            server ? server->clientIdentity(connection) : std::nullopt,
-            api::RepairDiskPermissionsRequest::reflectingName, auditSubject(request));
+        auto audit =
+            std::make_shared<const AuditRecord>(startAudit(weakEngine, connection, request));
         return repairDiskPermissions(maintenance, std::move(request.userId))
             .handleEvents(
                 {.receiveCompletion =

@@ -36,6 +36,16 @@ performOperation(const std::function<V()>& operation) {
       });
 }
 
+// The audit record of `request`, which the handshaken client on `connection` of `engine` sent;
+// started now.
+template <class Q>
+AuditRecord startAudit(const std::weak_ptr<ipc::XPCServerEngine>& engine,
+                       const ipc::ConnectionID& connection, const Q& request) {
+  auto server = engine.lock();
+  return AuditRecord(server ? server->clientIdentity(connection) : std::nullopt, Q::reflectingName,
+                     auditSubject(request));
+}
+
 // Registers `operation` as the handler of request type Q: each request runs it through
 // performOperation, and the reply carries the result of Q's response type. Each run leaves its
 // line in the audit trail: who asked, for what, with which outcome.
@@ -46,9 +56,7 @@ void registerOperation(ipc::XPCServerEngine& engine,
   engine.registerHandler<Q, OperationResult<V>>(
       [operation = std::move(operation),
        weakEngine = engine.weak_from_this()](Q request, ipc::ConnectionID connection) {
-        auto server = weakEngine.lock();
-        const AuditRecord audit(server ? server->clientIdentity(connection) : std::nullopt,
-                                Q::reflectingName, auditSubject(request));
+        const AuditRecord audit = startAudit(weakEngine, connection, request);
         return performOperation<V>([&] {
           try {
             V value = operation(request);

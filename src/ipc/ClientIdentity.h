@@ -15,4 +15,8 @@ struct ClientIdentity {
   bool operator==(const ClientIdentity&) const = default;
 };
 
+// The identity for log lines: "client pid <N>, uid <U>, executable <path>" (the path escaped,
+// "<gone>" when unknown); empty for an identity that names no process.
+std::string peerLogText(const ClientIdentity& identity);
+
 } // namespace ipc

@@ -4,7 +4,6 @@
 #include "ipc/PendingReply.h"
 #include "ipc/SecurityErrors.h"
 #include "ipc/XPCProtocolError.h"
-#include "platform/foundation/LogText.h"
 #include "platform/security/DynamicCode.h"
 
 #include <algorithm>
@@ -381,14 +380,6 @@ ClientIdentity XPCConnection::clientIdentity() const {
     identity.executable.assign(target, static_cast<size_t>(length));
   }
   return identity;
-}
-
-std::string XPCConnection::peerDescription() const {
-  const ClientIdentity identity = clientIdentity();
-  const std::string executable =
-      identity.executable.empty() ? "<gone>" : platform::escapedForLog(identity.executable);
-  return "client pid <" + std::to_string(identity.pid) + ">, uid <" + std::to_string(identity.uid) +
-         ">, executable <" + executable + ">";
 }
 
 } // namespace ipc

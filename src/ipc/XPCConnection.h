@@ -65,9 +65,8 @@ public:
   const std::optional<std::string>& identityFailure() const { return identityFailure_; }
   pid_t peerProcessIdentifier() const { return transport_->peerCredentials().pid; }
   uid_t peerUserIdentifier() const { return transport_->peerCredentials().uid; }
-  // Who the peer is, for log lines: "client pid <N>, uid <U>, executable <path>" (the path
-  // escaped, as it is now, or "<gone>").
-  std::string peerDescription() const override;
+  // The peer's pid and uid as the kernel recorded them at connect, and its executable as it is
+  // now (peerLogText gives the text for log lines).
   ClientIdentity clientIdentity() const override;
   // How many connection wrappers exist (leak tests).
   static long liveCountForTest() { return liveCount_.load(); }

@@ -47,9 +47,6 @@ public:
   virtual void invalidate() = 0;
   // Called once the peer has passed the handshake: lifts the limits that hold before it.
   virtual void markHandshaken() {}
-  // Who the peer is, for log lines ("client pid <N>, uid <U>, executable <path>"); empty where
-  // the connection does not know.
-  virtual std::string peerDescription() const { return {}; }
   // The peer's process, user and executable (no signing identifier: the handshake adds it);
   // empty where the connection does not know.
   virtual ClientIdentity clientIdentity() const { return {}; }

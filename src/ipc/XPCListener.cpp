@@ -79,7 +79,7 @@ void XPCListener::accept(
     Logger::error([&] {
       return connection->description() +
              " - refused: its identity cannot be recorded: " + *failure + ", " +
-             connection->peerDescription();
+             peerLogText(connection->clientIdentity());
     });
     connection->invalidate();
     return;
@@ -95,14 +95,15 @@ void XPCListener::accept(
       continue;
     }
     Logger::error([&] {
-      return evicted->description() + " - closed: " + reason + ", " + evicted->peerDescription();
+      return evicted->description() + " - closed: " + reason + ", " +
+             peerLogText(evicted->clientIdentity());
     });
     evicted->invalidate();
   }
   if (!admission.admitted) {
     Logger::error([&] {
       return connection->description() + " - refused: " + admission.refusal + ", " +
-             connection->peerDescription();
+             peerLogText(connection->clientIdentity());
     });
     connection->invalidate();
     return;
@@ -118,7 +119,7 @@ void XPCListener::accept(
         Logger::error([&] {
           return late->description() + " - closed: no handshake within " +
                  std::to_string(XPCConnection::kHandshakeDeadline.count()) + " s, " +
-                 late->peerDescription();
+                 peerLogText(late->clientIdentity());
         });
         late->invalidate();
       });

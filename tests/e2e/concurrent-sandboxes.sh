@@ -3,19 +3,7 @@
 # other still mounts on, and the last one to leave removes the folders that were made for them.
 # Runs on the host (it starts the sandboxes itself); needs root.
 set -uo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-if ((EUID != 0)) || ! unshare --mount --pid --fork --propagation private true 2>/dev/null; then
-  echo "skipped: needs root and private mount and PID namespaces"
-  exit 77
-fi
-checks=0
-failures=0
-check() {
-  local name=$1
-  shift
-  checks=$((checks + 1))
-  if "$@"; then echo "ok   $name"; else failures=$((failures + 1)); echo "FAIL $name"; fi
-}
+source "$(dirname "$0")/host-lib.sh"
 had_library=0
 [[ -d /Library ]] && had_library=1
 
@@ -41,5 +29,4 @@ if ((had_library == 0)); then
   check "the last sandbox to leave removes the /Library it made" [ ! -e /Library ]
 fi
 rm -f "$long_out"
-echo "$((checks - failures)) of $checks checks passed"
-((failures == 0))
+finish

@@ -3,20 +3,8 @@
 # install rules install, and installed from it the agent serves the packaged agentctl.
 # Runs on the host (it starts its sandbox itself); needs root.
 set -uo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$(dirname "$0")/host-lib.sh"
 build=${BUILD_DIR:-$root/build}
-if ((EUID != 0)) || ! unshare --mount --pid --fork --propagation private true 2>/dev/null; then
-  echo "skipped: needs root and private mount and PID namespaces"
-  exit 77
-fi
-checks=0
-failures=0
-check() {
-  local name=$1
-  shift
-  checks=$((checks + 1))
-  if "$@"; then echo "ok   $name"; else failures=$((failures + 1)); echo "FAIL $name"; fi
-}
 
 lint=$(BUILD_DIR=$build "$root/scripts/package" 2>&1)
 status=$?
@@ -54,5 +42,4 @@ echo "$out" | sed 's/^/  /'
 check "the installed agent and agentctl work together" \
   eval '! grep -q "^FAIL" <<<"$out" && grep -q "checks passed" <<<"$out"'
 
-echo "$((checks - failures)) of $checks checks passed"
-((failures == 0))
+finish

@@ -75,7 +75,7 @@ AnyPublisher<Never> HandshakeRequestStrategy::handle(const XPCRequest& request,
     reply = XPCMessage::acknowledge();
   } catch (const std::exception& error) {
     Logger::error([&] {
-      const std::string peer = connection->peerDescription();
+      const std::string peer = peerLogText(connection->clientIdentity());
       return connection->description() + " - Handshake failed due to " + errorDescription(error) +
              (peer.empty() ? "" : ", " + peer);
     });

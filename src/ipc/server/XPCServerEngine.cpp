@@ -171,7 +171,7 @@ void XPCServerEngine::logRefusalBeforeHandshake(const AnyXPCConnection& connecti
     }
   }
   Logger::error([&] {
-    const std::string peer = connection->peerDescription();
+    const std::string peer = peerLogText(connection->clientIdentity());
     return connection->description() +
            " - refused: a message before the handshake (unauthorized; later ones of this "
            "connection are refused without a log line)" +

@@ -57,8 +57,16 @@ std::string escapedForLog(std::string_view text) {
   return escaped(text, false);
 }
 
-std::string quotedForLog(std::string_view text) {
-  return "\"" + escaped(text, true) + "\"";
+std::string quotedForLog(std::string_view text, size_t maxBytes) {
+  if (text.size() <= maxBytes) {
+    return "\"" + escaped(text, true) + "\"";
+  }
+  size_t cut = maxBytes;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+    --cut;
+  }
+  return "\"" + escaped(text.substr(0, cut), true) + "...(" + std::to_string(text.size() - cut) +
+         " more bytes)\"";
 }
 
 } // namespace platform

@@ -11,6 +11,8 @@ namespace platform {
 std::string escapedForLog(std::string_view text);
 // `text` escaped as above, with the double quote as "\x22" too, between double quotes: a field
 // of a key=value line that no text can end early.
-std::string quotedForLog(std::string_view text);
+// At most `maxBytes` of the text are shown (cut on a character boundary), followed inside the
+// quotes by "...(N more bytes)".
+std::string quotedForLog(std::string_view text, size_t maxBytes = std::string_view::npos);
 
 } // namespace platform

@@ -28,40 +28,28 @@ void writeAll(const std::string& line) {
 
 } // namespace
 
+namespace {
+
+// Each level's name and its syslog priority, in the order of OSLog::Level.
+struct LevelText {
+  const char* name;
+  int priority;
+};
+constexpr LevelText kLevels[] = {{"debug", 7},   {"info", 6},  {"notice", 5},
+                                 {"warning", 4}, {"error", 3}, {"fault", 2}};
+
+const LevelText& textOf(OSLog::Level level) {
+  return kLevels[static_cast<size_t>(level)];
+}
+
+} // namespace
+
 const char* OSLog::levelName(Level level) {
-  switch (level) {
-  case Level::debug:
-    return "debug";
-  case Level::info:
-    return "info";
-  case Level::notice:
-    return "notice";
-  case Level::warning:
-    return "warning";
-  case Level::error:
-    return "error";
-  case Level::fault:
-    return "fault";
-  }
-  return "info";
+  return textOf(level).name;
 }
 
 int OSLog::priority(Level level) {
-  switch (level) {
-  case Level::debug:
-    return 7;
-  case Level::info:
-    return 6;
-  case Level::notice:
-    return 5;
-  case Level::warning:
-    return 4;
-  case Level::error:
-    return 3;
-  case Level::fault:
-    return 2;
-  }
-  return 6;
+  return textOf(level).priority;
 }
 
 void OSLog::write(Level level, std::string_view message) const {

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <charconv>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -18,6 +17,8 @@ namespace platform::xpc {
 namespace {
 
 constexpr int kFirstHandedDescriptor = 3;
+// A unit hands over a few sockets; a count beyond this is a broken environment, not a unit.
+constexpr long kMaxHandedDescriptors = 1024;
 
 std::optional<long> numberIn(const char* variable) {
   const char* text = std::getenv(variable);
@@ -76,7 +77,7 @@ bool takeActivatedSocket(const std::string& path, UniqueFd& socket, NSError* err
   if (!pid || !count || *pid != ::getpid() || *count <= 0) {
     return true; // not started on demand, or the sockets were meant for another process
   }
-  if (*count > INT_MAX - kFirstHandedDescriptor) {
+  if (*count > kMaxHandedDescriptors) {
     setError(error, makeTransportError(TransportErrorCode::listenerFailure,
                                        "LISTEN_FDS names too many descriptors."));
     return false;

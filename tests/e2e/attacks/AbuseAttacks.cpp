@@ -115,6 +115,18 @@ bool unread(const std::string& path, int calls) {
   return closed;
 }
 
+// One connection that sends `bytes`; whether the agent closed it (it refused the bytes, or
+// closed the connection within 10 s).
+bool closedAfterSending(const std::string& path, const std::vector<uint8_t>& bytes) {
+  const int fd = connectTo(path);
+  if (fd < 0) {
+    return false;
+  }
+  const bool closed = !sendAll(fd, bytes) || waitClosed(fd, std::chrono::seconds(10));
+  ::close(fd);
+  return closed;
+}
+
 // Connections that each declare a 64 MiB frame and send 1 MiB of it. Gives those the agent
 // closed.
 int oversized(const std::string& path, int count) {
@@ -122,12 +134,7 @@ int oversized(const std::string& path, int count) {
   partial.resize(partial.size() + (1u << 20), 'x');
   int closed = 0;
   for (int index = 0; index < count; ++index) {
-    const int fd = connectTo(path);
-    if (fd < 0) {
-      continue;
-    }
-    closed += !sendAll(fd, partial) || waitClosed(fd, std::chrono::seconds(10)) ? 1 : 0;
-    ::close(fd);
+    closed += closedAfterSending(path, partial) ? 1 : 0;
   }
   return closed;
 }
@@ -154,12 +161,7 @@ int garbage(const std::string& path, int count) {
     for (auto& byte : noise) {
       byte = static_cast<uint8_t>(random());
     }
-    const int fd = connectTo(path);
-    if (fd < 0) {
-      continue;
-    }
-    closed += !sendAll(fd, noise) || waitClosed(fd, std::chrono::seconds(10)) ? 1 : 0;
-    ::close(fd);
+    closed += closedAfterSending(path, noise) ? 1 : 0;
   }
   return closed;
 }

@@ -17,5 +17,13 @@ TEST(LogText, EscapesWhatCouldForgeOrHideALine) {
   EXPECT_EQ(escapedForLog(""), "");
 }
 
+TEST(LogText, AQuotedFieldCannotEndEarlyAndShowsAtMostItsBound) {
+  EXPECT_EQ(quotedForLog("/x\" outcome=success"), "\"/x\\x22 outcome=success\"");
+  EXPECT_EQ(quotedForLog("abcdef", 6), "\"abcdef\"");
+  EXPECT_EQ(quotedForLog("abcdef", 4), "\"abcd...(2 more bytes)\"");
+  // The cut falls back to the start of a character ("\xC3\xA9" is one).
+  EXPECT_EQ(quotedForLog("caf\xC3\xA9!", 4), "\"caf...(3 more bytes)\"");
+}
+
 } // namespace
 } // namespace platform
