@@ -58,3 +58,11 @@ function(agent_embed_property_lists target)
     COMMAND ${CMAKE_OBJCOPY} ${sections} $<TARGET_FILE:${target}>
     VERBATIM)
 endfunction()
+
+# agent_library_headers(TARGET): the library's headers are included as "folder/Header.h", from
+# src/ in the build tree and from the development package's include folder once installed.
+function(agent_library_headers target)
+  target_include_directories(${target} PUBLIC
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/quillby-agent>)
+endfunction()

@@ -1,6 +1,6 @@
 # Where `cmake --install` and the Debian package put the agent, and how the package is made
-# (CPack, component "runtime": the package "quillby-agent").
-include(GNUInstallDirs)
+# (CPack, component "runtime": the package "quillby-agent"; InstallDevelopment.cmake adds the
+# component "dev": the package "quillby-agent-dev").
 
 set(AGENT_PACKAGE_NAME quillby-agent)
 set(AGENT_VERSION 5.3.1)
@@ -68,8 +68,10 @@ install(FILES README.md docs/archive.md docs/errors.md docs/lipo.md docs/mends.m
 install(FILES resources/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
   RENAME ${AGENT_PACKAGE_NAME} COMPONENT runtime)
 
+include(cmake/InstallDevelopment.cmake)
+
 set(CPACK_GENERATOR DEB)
-set(CPACK_COMPONENTS_ALL runtime)
+set(CPACK_COMPONENTS_ALL runtime dev)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})

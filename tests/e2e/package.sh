@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The Debian package: scripts/package builds it lintian-clean, it holds exactly what the
-# install rules install, and installed from it the agent serves the packaged agentctl.
+# The Debian packages: scripts/package builds them lintian-clean, each holds exactly what its
+# install rules install, installed from the package the agent serves the packaged agentctl, and
+# a client built against the development package alone is served too.
 # Runs on the host (it starts its sandbox itself); needs root.
 set -uo pipefail
 source "$(dirname "$0")/host-lib.sh"
@@ -35,11 +36,51 @@ check "... and postinst makes the clients' group and agentctl set-group-ID to it
         grep -q "dpkg-statoverride --update --add root \"\$group\" 2755 /usr/bin/agentctl" "$control/postinst"'
 rm -rf "$control"
 
-# Installed in a sandbox as the package and its postinst would install it, the agent serves.
+# The development package: exactly what its install rules install, and an example client that
+# builds against the unpacked package alone, with CMake or with pkg-config.
+dev_deb=$(ls "$build"/quillby-agent-dev_*_amd64.deb 2>/dev/null | head -n 1)
+check "... and build/quillby-agent-dev_VERSION_amd64.deb beside it" [ -n "$dev_deb" ]
+listed=$(dpkg-deb -c "$dev_deb" | awk '{ print $6 }' | sed 's|^\./|/|; s|/$||' | grep -v '^$' | sort)
+staging=$(mktemp -d)
+DESTDIR=$staging cmake --install "$build" --component dev --prefix /usr >/dev/null
+installed=$(cd "$staging" && find . -mindepth 1 | sed 's|^\.||' | sort)
+rm -rf "$staging"
+check "the development package holds exactly what its install rules install" \
+  [ "$listed" == "$installed" ]
+
+# Under the build folder, which the sandbox sees as the host does.
+devroot=$build/package-test
+rm -rf "$devroot"
+mkdir -p "$devroot"
+dpkg-deb -x "$dev_deb" "$devroot"
+check "... its libraries carry no debugging information" \
+  eval '! readelf --debug-dump=info "$devroot"/usr/lib/*/libipc.a 2>/dev/null | grep -q DW_TAG'
+example=$devroot/usr/share/doc/quillby-agent-dev/examples/health-client
+built=
+configured=$(cmake -S "$example" -B "$devroot/build" -G Ninja -DCMAKE_PREFIX_PATH="$devroot/usr" \
+  -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DSIGNING_KEY="$build/pki/client.key" \
+  -DSIGNING_CERT="$build/pki/client.pem" \
+  -DQUILLBY_AGENT_CODESIGN="$build/tools/codesign/agent-codesign" 2>&1) &&
+  built=$(cmake --build "$devroot/build" 2>&1)
+status=$?
+((status == 0)) || echo "$configured$built" | tail -n 20
+check "the example client builds against the unpacked development package and is signed" \
+  eval '[ "$status" -eq 0 ] && grep -q "signed as com.quillby.Lumora5" <<<"$built"'
+check "... with its headers, not the source tree's" \
+  eval 'grep -q "$devroot/usr/include/quillby-agent" "$devroot/build/compile_commands.json" &&
+        ! grep -q "$root/src" "$devroot/build/compile_commands.json"'
+flags=$(PKG_CONFIG_PATH=$(echo "$devroot"/usr/lib/*/pkgconfig) pkg-config --cflags --libs quillby-agent)
+check "... and with the flags of its pkg-config file" \
+  c++ -o "$devroot/health-client-pc" "$example/main.cpp" \
+  "$devroot"/usr/lib/*/cmake/QuillbyAgent/ExecuteHeaderSymbol.cpp $flags
+
+# Installed in a sandbox as the package and its postinst would install it, the agent serves
+# agentctl and the example client.
 out=$("$root/scripts/sandbox" --no-agent --no-build -- \
-  "$root/tests/e2e/installed-package.sh" "$deb" 2>&1)
+  "$root/tests/e2e/installed-package.sh" "$deb" "$devroot/build/health-client" 2>&1)
 echo "$out" | sed 's/^/  /'
 check "the installed agent and agentctl work together" \
   eval '! grep -q "^FAIL" <<<"$out" && grep -q "checks passed" <<<"$out"'
 
+rm -rf "$devroot"
 finish

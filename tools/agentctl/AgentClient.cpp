@@ -2,11 +2,9 @@
 
 #include "WatchedConnection.h"
 #include "ipc/XPCConnection.h"
+#include "ipc/client/MainBundleHandshake.h"
 #include "ipc/client/UnreachableConnection.h"
-#include "platform/loader/MainBundle.h"
 #include "platform/xpc/Connection.h"
-
-#include <filesystem>
 
 namespace agentctl {
 namespace {
@@ -14,14 +12,6 @@ namespace {
 std::string& socketPathSetting() {
   static std::string path = "/var/run/" + std::string(kAgentServiceName);
   return path;
-}
-
-std::optional<std::string> infoString(std::string_view key) {
-  const platform::PropertyList* info = platform::loader::mainBundleInfoDictionary();
-  if (!info) {
-    return std::nullopt;
-  }
-  return info->root()[key].stringValue();
 }
 
 // The engine's connection to the privileged helper: the socket must belong to root (as for
@@ -52,32 +42,14 @@ void setAgentSocketPath(std::string path) {
 }
 
 std::optional<std::string> ownVersion() {
-  return infoString("CFBundleShortVersionString");
-}
-
-ipc::HandshakePayload ownHandshakePayload() {
-  using Errors = ipc::HandshakePayload::Errors;
-  ipc::HandshakePayload payload;
-  std::error_code error;
-  const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-  payload.bundleURL = platform::URL::fileURLWithPath(executable.parent_path().string());
-  auto bundleID = infoString("CFBundleIdentifier");
-  if (!bundleID) {
-    throw Errors(Errors::Case::failedToGetBundleIdentifier);
-  }
-  auto version = infoString("CFBundleShortVersionString");
-  if (!version) {
-    throw Errors(Errors::Case::failedToGetBundleVersion);
-  }
-  payload.bundleID = *bundleID;
-  payload.version = *version;
-  return payload;
+  return ipc::mainBundleInfoString("CFBundleShortVersionString");
 }
 
 std::shared_ptr<ipc::ConnectableClient> makeAgentClient(std::shared_ptr<StartDiagnosis> diagnosis) {
   return ipc::ConnectableClient::create(
       ipc::ConnectableClient::RequestPolicy::autoconnect, [diagnosis] {
-        return ipc::XPCClientEngine::create(connectToAgent(diagnosis), ownHandshakePayload);
+        return ipc::XPCClientEngine::create(connectToAgent(diagnosis),
+                                            ipc::mainBundleHandshakePayload);
       });
 }
 

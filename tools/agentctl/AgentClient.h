@@ -1,7 +1,6 @@
 #pragma once
 
 #include "StartDiagnosis.h"
-#include "ipc/HandshakePayload.h"
 #include "ipc/client/ConnectableClient.h"
 
 #include <memory>
@@ -21,10 +20,6 @@ void setAgentSocketPath(std::string path);
 
 // This program's version, from its embedded Info property list; none without one.
 std::optional<std::string> ownVersion();
-
-// What this program says about itself in the handshake: the folder of its executable, and the
-// bundle identifier and version of its embedded Info property list; no bookmark.
-ipc::HandshakePayload ownHandshakePayload();
 
 // A connectable client of the agent that connects on the first request. Every connection
 // attempt records in `diagnosis` why it failed, if it does.

@@ -6,6 +6,7 @@
 #include "ipc/XPCMessageJSONEncoder.h"
 #include "ipc/XPCMessageMapper.h"
 #include "ipc/XPCMessageValidator.h"
+#include "ipc/client/MainBundleHandshake.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -75,7 +76,8 @@ std::optional<int> performHandshake(platform::xpc::Connection& connection) {
   try {
     ipc::XPCMessage message;
     message.flags = ipc::XPCMessage::Flag::handshake();
-    message.binaryPayload = ipc::XPCMessageMapper().makeBinaryPayload(ownHandshakePayload());
+    message.binaryPayload =
+        ipc::XPCMessageMapper().makeBinaryPayload(ipc::mainBundleHandshakePayload());
     const ipc::XPCMessageJSONEncoder encoder;
     auto answer = exchangeFrame(connection, encoder.encode(message), kHandshakeLimit);
     if (!answer) {

@@ -1,13 +1,13 @@
 #include "FailureReport.h"
 
 #include "AgentClient.h"
-#include "Await.h"
 #include "ExitCode.h"
 #include "ipc/ErrorDescription.h"
 #include "ipc/HandshakePayload.h"
 #include "ipc/XPCConnectionError.h"
 #include "ipc/XPCProtocolError.h"
 #include "ipc/client/ClientError.h"
+#include "platform/reactive/Await.h"
 
 #include <iostream>
 #include <string>
@@ -55,7 +55,7 @@ int reportFailure(const std::exception_ptr& failure, const StartDiagnosis& diagn
     return reportProtocolError(error);
   } catch (const ipc::XPCConnectionError&) {
     return fail(kProtocolFailure, "the agent ended the connection");
-  } catch (const WaitTimedOut&) {
+  } catch (const platform::reactive::WaitTimedOut&) {
     return fail(kTimeout, "the agent did not answer in time (timeout)");
   } catch (const ipc::HandshakePayload::Errors&) {
     return fail(kProtocolFailure, "this program carries no bundle identifier or version");

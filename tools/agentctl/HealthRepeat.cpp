@@ -1,12 +1,12 @@
 #include "HealthRepeat.h"
 
 #include "AgentClient.h"
-#include "Await.h"
 #include "ExitCode.h"
 #include "FailureReport.h"
 #include "api/HealthCheckRequest.h"
 #include "api/PrivilegedOperationError.h"
 #include "ipc/Result.h"
+#include "platform/reactive/Await.h"
 
 #include <algorithm>
 #include <chrono>
@@ -25,8 +25,9 @@ int repeatHealthChecks(int count, bool printSamples) {
   int exitCode = kSucceeded;
   for (int check = 0; check <= count; ++check) {
     const auto sent = std::chrono::steady_clock::now();
-    auto outcome = await(client->send<api::HealthCheckRequest, Reply>(api::HealthCheckRequest{}),
-                         std::chrono::seconds(10));
+    auto outcome = platform::reactive::await(
+        client->send<api::HealthCheckRequest, Reply>(api::HealthCheckRequest{}),
+        std::chrono::seconds(10));
     if (outcome.error || outcome.values.empty()) {
       if (check == 0) {
         return reportFailure(outcome.error, *diagnosis); // could not even connect

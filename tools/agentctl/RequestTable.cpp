@@ -1,6 +1,5 @@
 #include "RequestTable.h"
 
-#include "Await.h"
 #include "ExitCode.h"
 #include "FailureReport.h"
 #include "api/PrivilegedOperationError.h"
@@ -8,6 +7,7 @@
 #include "ipc/ErrorDescription.h"
 #include "ipc/ReplyAttachments.h"
 #include "ipc/Result.h"
+#include "platform/reactive/Await.h"
 
 #include <chrono>
 #include <iostream>
@@ -26,7 +26,7 @@ constexpr auto kSequenceLimit = std::chrono::milliseconds(std::chrono::hours(1))
 bool isTimedOut(const std::exception_ptr& error) {
   try {
     std::rethrow_exception(error);
-  } catch (const WaitTimedOut&) {
+  } catch (const platform::reactive::WaitTimedOut&) {
     return true;
   } catch (...) {
     return false;
@@ -55,8 +55,8 @@ int sendSimple(ipc::ConnectableClient& client, const StartDiagnosis& diagnosis,
   if (!request) {
     return kBadJSON;
   }
-  auto outcome =
-      await<Reply>(client.send<Q, Reply>(*request), kSimpleRequestLimit, [](const Reply&) {
+  auto outcome = platform::reactive::await<Reply>(
+      client.send<Q, Reply>(*request), kSimpleRequestLimit, [](const Reply&) {
         // Descriptors of a file-handle task travel with the reply.
         const auto descriptors = ipc::ReplyAttachments::take();
         if (!descriptors.empty()) {
@@ -82,12 +82,11 @@ int sendSequence(ipc::ConnectableClient& client, const StartDiagnosis& diagnosis
   }
   // Waiting runs out at the cancel time; ending the wait cancels the subscription, and with it
   // the sequence on the agent (the cancel message is written before the wait returns).
-  auto outcome =
-      await<Element>(client.sendSequence<Q, Element>(*request),
-                     options.cancelAfter.value_or(kSequenceLimit), [](const Element& element) {
-                       std::cout << platform::json::write(platform::json::encode(element))
-                                 << std::endl;
-                     });
+  auto outcome = platform::reactive::await<Element>(
+      client.sendSequence<Q, Element>(*request), options.cancelAfter.value_or(kSequenceLimit),
+      [](const Element& element) {
+        std::cout << platform::json::write(platform::json::encode(element)) << std::endl;
+      });
   if (outcome.error) {
     if (options.cancelAfter && isTimedOut(outcome.error)) {
       std::cerr << "agentctl: cancelled the sequence\n";

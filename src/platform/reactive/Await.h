@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <vector>
 
-namespace agentctl {
+namespace platform::reactive {
 
 // The failure of a wait that ran out of time.
 class WaitTimedOut : public std::runtime_error {
@@ -29,8 +29,8 @@ template <class T> struct Outcome {
 // Subscribes to `publisher` and blocks until it ends or `limit` passes (a time-out is reported
 // as a failure). `onValue` runs for each value as it arrives, on the delivering thread.
 template <class T>
-Outcome<T> await(const platform::reactive::AnyPublisher<T>& publisher,
-                 std::chrono::milliseconds limit, std::function<void(const T&)> onValue = nullptr) {
+Outcome<T> await(const AnyPublisher<T>& publisher, std::chrono::milliseconds limit,
+                 std::function<void(const T&)> onValue = nullptr) {
   struct Shared {
     std::mutex mutex;
     Outcome<T> outcome;
@@ -40,7 +40,7 @@ Outcome<T> await(const platform::reactive::AnyPublisher<T>& publisher,
   auto shared = std::make_shared<Shared>();
   auto future = shared->done.get_future();
   auto subscription = publisher.sink(
-      [shared](const platform::reactive::Completion& completion) {
+      [shared](const Completion& completion) {
         std::lock_guard lock(shared->mutex);
         if (shared->ended) {
           return;
@@ -65,4 +65,4 @@ Outcome<T> await(const platform::reactive::AnyPublisher<T>& publisher,
   return std::move(shared->outcome);
 }
 
-} // namespace agentctl
+} // namespace platform::reactive
