@@ -4,7 +4,6 @@
 #include "api/PrivilegedOperationError.h"
 #include "ipc/Result.h"
 #include "ipc/server/XPCServerEngine.h"
-#include "platform/reactive/Future.h"
 #include "platform/reactive/Just.h"
 
 #include <exception>
@@ -15,25 +14,23 @@ namespace agent {
 // What a client receives for an operation answering with V: V, or the error that stopped it.
 template <class V> using OperationResult = ipc::Result<V, api::PrivilegedOperationError>;
 
-// Runs `operation` at once on the calling thread and publishes exactly one result: its value
-// as success, or whatever it threw, flattened into a PrivilegedOperationError, as failure. The
-// publisher never fails, so an operation's failure always travels in a normal reply.
+// Runs `operation` on the calling thread: its value as success, or whatever it threw,
+// flattened into a PrivilegedOperationError, as failure. An operation's failure thus always
+// travels in a normal reply.
+template <class V> OperationResult<V> runOperation(const std::function<V()>& operation) {
+  try {
+    return OperationResult<V>::success(operation());
+  } catch (...) {
+    return OperationResult<V>::failure(
+        api::PrivilegedOperationError::from(std::current_exception()));
+  }
+}
+
+// runOperation as a publisher of exactly one result, which never fails.
 template <class V>
 platform::reactive::AnyPublisher<OperationResult<V>>
 performOperation(const std::function<V()>& operation) {
-  using platform::reactive::Promise;
-  auto future = platform::reactive::Future<V>([&operation](Promise<V> promise) {
-    try {
-      promise.succeed(operation());
-    } catch (...) {
-      promise.fail(api::PrivilegedOperationError::from(std::current_exception()));
-    }
-  });
-  return future.map([](V value) { return OperationResult<V>::success(std::move(value)); })
-      .catchError([](const std::exception_ptr& error) {
-        return platform::reactive::Just(
-            OperationResult<V>::failure(api::PrivilegedOperationError::from(error)));
-      });
+  return platform::reactive::Just(runOperation<V>(operation));
 }
 
 // The audit record of `request`, which the handshaken client on `connection` of `engine` sent;
@@ -46,18 +43,18 @@ AuditRecord startAudit(const std::weak_ptr<ipc::XPCServerEngine>& engine,
                      auditSubject(request));
 }
 
-// Registers `operation` as the handler of request type Q: each request runs it through
-// performOperation, and the reply carries the result of Q's response type. Each run leaves its
-// line in the audit trail: who asked, for what, with which outcome.
+// Registers `operation` as the handler of request type Q: each request runs it at once on the
+// receiving thread through runOperation, and the reply carries the result of Q's response
+// type. Each run leaves its line in the audit trail: who asked, for what, with which outcome.
 template <class Q>
 void registerOperation(ipc::XPCServerEngine& engine,
                        std::function<typename Q::ResponseType(const Q&)> operation) {
   using V = typename Q::ResponseType;
-  engine.registerHandler<Q, OperationResult<V>>(
+  engine.registerImmediateHandler<Q, OperationResult<V>>(
       [operation = std::move(operation),
-       weakEngine = engine.weak_from_this()](Q request, ipc::ConnectionID connection) {
+       weakEngine = engine.weak_from_this()](const Q& request, ipc::ConnectionID connection) {
         const AuditRecord audit = startAudit(weakEngine, connection, request);
-        return performOperation<V>([&] {
+        return runOperation<V>([&] {
           try {
             V value = operation(request);
             audit.succeeded();

@@ -352,6 +352,24 @@ AnyPublisher<XPCMessage> XPCConnection::send(XPCMessage message,
   });
 }
 
+XPCMessage XPCConnection::sendAndWait(XPCMessage message, std::chrono::milliseconds timeout) {
+  platform::Bytes bytes = encoder_.encode(message); // throws mailformedTransportMessage
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  auto frame =
+      transport_->sendWithReplyAndWait(platform::xpc::Message{std::move(bytes), {}}, timeout);
+  if (!frame) {
+    // None: the time ran out, or the connection ended (or refused the frame) first.
+    if (transport_->isValid() && std::chrono::steady_clock::now() >= deadline) {
+      throw XPCProtocolError::timeout();
+    }
+    throw XPCConnectionError(uuid_, XPCConnectionError::Reason::invalidated);
+  }
+  XPCMessage decoded = encoder_.decode(frame->payload);
+  decoded.attachments =
+      std::make_shared<ReplyAttachments::Descriptors>(std::move(frame->descriptors));
+  return decoded;
+}
+
 void XPCConnection::sendWithoutReply(const platform::Bytes& bytes) {
   transport_->send(platform::xpc::Message{bytes, {}});
 }

@@ -44,6 +44,7 @@ public:
   XPCCredentials credentials() override;
   platform::reactive::AnyPublisher<XPCMessage> send(XPCMessage message,
                                                     std::chrono::milliseconds timeout) override;
+  XPCMessage sendAndWait(XPCMessage message, std::chrono::milliseconds timeout) override;
   void sendWithoutReply(const platform::Bytes& bytes) override;
   const XPCMessageEncoderType& encoder() const override { return encoder_; }
   void activate() override;

@@ -38,6 +38,10 @@ public:
   // the XPCConnectionError when the connection ends meanwhile. Every subscription sends anew.
   virtual platform::reactive::AnyPublisher<XPCMessage> send(XPCMessage message,
                                                             std::chrono::milliseconds timeout) = 0;
+  // send() with the calling thread waiting for the reply: returns it (its descriptors in
+  // `attachments`) or throws what send() fails with. Connections that can read their transport
+  // on the waiting thread do so, which saves a thread hand-off per call.
+  virtual XPCMessage sendAndWait(XPCMessage message, std::chrono::milliseconds timeout);
   // Sends already encoded message bytes without a reply ("sendWithRawMessage:").
   virtual void sendWithoutReply(const platform::Bytes& bytes) = 0;
   virtual const XPCMessageEncoderType& encoder() const = 0;

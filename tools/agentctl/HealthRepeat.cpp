@@ -6,7 +6,6 @@
 #include "api/HealthCheckRequest.h"
 #include "api/PrivilegedOperationError.h"
 #include "ipc/Result.h"
-#include "platform/reactive/Await.h"
 
 #include <algorithm>
 #include <chrono>
@@ -25,16 +24,15 @@ int repeatHealthChecks(int count, bool printSamples) {
   int exitCode = kSucceeded;
   for (int check = 0; check <= count; ++check) {
     const auto sent = std::chrono::steady_clock::now();
-    auto outcome = platform::reactive::await(
-        client->send<api::HealthCheckRequest, Reply>(api::HealthCheckRequest{}),
-        std::chrono::seconds(10));
-    if (outcome.error || outcome.values.empty()) {
+    try {
+      client->sendAndWait<api::HealthCheckRequest, Reply>(api::HealthCheckRequest{});
+    } catch (...) {
       if (check == 0) {
-        return reportFailure(outcome.error, *diagnosis); // could not even connect
+        return reportFailure(std::current_exception(), *diagnosis); // could not even connect
       }
       // Counted, and the first one reported; the run goes on so that the count is whole.
       if (failures++ == 0) {
-        exitCode = reportFailure(outcome.error, *diagnosis);
+        exitCode = reportFailure(std::current_exception(), *diagnosis);
       }
       continue;
     }

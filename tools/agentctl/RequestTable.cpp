@@ -19,8 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // A simple request waits for the handshake and its reply, each bounded by the engine's own
-// time-out; this limit only guards against a stuck client. A sequence may run for long.
-constexpr auto kSimpleRequestLimit = 30s;
+// time-out. A sequence may run for long; this limit only guards against a stuck one.
 constexpr auto kSequenceLimit = std::chrono::milliseconds(std::chrono::hours(1));
 
 bool isTimedOut(const std::exception_ptr& error) {
@@ -55,21 +54,19 @@ int sendSimple(ipc::ConnectableClient& client, const StartDiagnosis& diagnosis,
   if (!request) {
     return kBadJSON;
   }
-  auto outcome = platform::reactive::await<Reply>(
-      client.send<Q, Reply>(*request), kSimpleRequestLimit, [](const Reply&) {
-        // Descriptors of a file-handle task travel with the reply.
-        const auto descriptors = ipc::ReplyAttachments::take();
-        if (!descriptors.empty()) {
-          std::cerr << "agentctl: the reply carried " << descriptors.size()
-                    << " file descriptor(s)\n";
-        }
-      });
-  if (outcome.error || outcome.values.empty()) {
-    return reportFailure(outcome.error, diagnosis);
+  std::optional<Reply> reply;
+  ipc::ReplyAttachments::Descriptors descriptors;
+  try {
+    reply = client.sendAndWait<Q, Reply>(*request, &descriptors);
+  } catch (...) {
+    return reportFailure(std::current_exception(), diagnosis);
   }
-  const Reply& reply = outcome.values.front();
-  std::cout << platform::json::write(reply.encodeJSON()) << "\n";
-  return reply.isSuccess() ? kSucceeded : kOperationFailed;
+  // Descriptors of a file-handle task travel with the reply; this command has no use for them.
+  if (!descriptors.empty()) {
+    std::cerr << "agentctl: the reply carried " << descriptors.size() << " file descriptor(s)\n";
+  }
+  std::cout << platform::json::write(reply->encodeJSON()) << "\n";
+  return reply->isSuccess() ? kSucceeded : kOperationFailed;
 }
 
 template <class Q>

@@ -27,6 +27,9 @@ public:
   ipc::XPCCredentials credentials() override { return connection_->credentials(); }
   platform::reactive::AnyPublisher<ipc::XPCMessage>
   send(ipc::XPCMessage message, std::chrono::milliseconds timeout) override;
+  ipc::XPCMessage sendAndWait(ipc::XPCMessage message, std::chrono::milliseconds timeout) override {
+    return connection_->sendAndWait(std::move(message), timeout);
+  }
   void sendWithoutReply(const platform::Bytes& bytes) override {
     connection_->sendWithoutReply(bytes);
   }

@@ -1,5 +1,6 @@
 #include "ipc/client/ConnectableClient.h"
 
+#include "platform/reactive/Await.h"
 #include "platform/reactive/Deferred.h"
 #include "platform/reactive/Empty.h"
 
@@ -138,6 +139,24 @@ AnyPublisher<std::shared_ptr<XPCClientEngine>> ConnectableClient::engineWhenRead
         }
         return self->connection_->engine;
       });
+}
+
+std::shared_ptr<XPCClientEngine> ConnectableClient::readyEngine() {
+  {
+    std::lock_guard lock(lock_);
+    if (stateRelay_.value() == ClientConnectionState::established && connection_) {
+      return connection_->engine;
+    }
+  }
+  // The handshake is bounded by the engine's send time-out; this only guards the wait itself.
+  auto outcome = platform::reactive::await(engineWhenReady(), 2 * XPCClientEngine::kSendTimeout);
+  if (outcome.error) {
+    std::rethrow_exception(outcome.error);
+  }
+  if (outcome.values.empty()) {
+    throw ClientError::notConnected();
+  }
+  return outcome.values.front();
 }
 
 } // namespace ipc

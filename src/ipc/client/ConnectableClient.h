@@ -48,6 +48,13 @@ public:
     });
   }
 
+  // The lean path (XPCClientEngine::sendAndWait) once a connection is established; under
+  // autoconnect the calling thread first waits for the connection. Throws the failure.
+  template <class Q, class R>
+  R sendAndWait(const Q& request, ReplyAttachments::Descriptors* descriptors = nullptr) {
+    return readyEngine()->sendAndWait<Q, R>(request, descriptors);
+  }
+
   // The engine of an established connection, connecting first under autoconnect; fails with
   // ClientError::notConnected otherwise.
   platform::reactive::AnyPublisher<std::shared_ptr<XPCClientEngine>> engineWhenReady();
@@ -58,6 +65,10 @@ public:
   void setState(std::shared_ptr<ConnectionStateType> state) override;
 
 private:
+  // engineWhenReady on the calling thread: at once when established, else waiting (within the
+  // handshake's time) for the connection under autoconnect. Throws its failure.
+  std::shared_ptr<XPCClientEngine> readyEngine();
+
   // One connection attempt: the engine, the subscription to its start and the one to its
   // connection's errors.
   struct Connection {

@@ -177,4 +177,8 @@ void XPCClientEngine::sendCancel(const platform::UUID& sequenceID) {
   }
 }
 
+XPCMessage XPCClientEngine::exchangeAndWait(XPCMessage message) {
+  return connection_->sendAndWait(std::move(message), kSendTimeout);
+}
+
 } // namespace ipc

@@ -85,6 +85,20 @@ public:
               std::move(downstream), decode));
         });
   }
+  // The lean path for a simple request: sends `request` and waits on the calling thread for
+  // its one response of type R, within kSendTimeout. The calling thread reads the connection
+  // itself while no other thread does, so the reply needs no thread hand-off, and no publisher
+  // is built. Throws what send() fails with. The descriptors that came with the reply go to
+  // `descriptors` when given, and are closed otherwise.
+  template <class Q, class R>
+  R sendAndWait(const Q& request, ReplyAttachments::Descriptors* descriptors = nullptr) {
+    XPCMessage answer = exchangeAndWait(mapper_.makeMessage(request));
+    R response = mapper_.decodePayload<R>(validator_.validate(answer));
+    if (descriptors != nullptr && answer.attachments) {
+      *descriptors = std::move(*answer.attachments);
+    }
+    return response;
+  }
   // Sends `request`, which the server answers with an acknowledgement only.
   template <class Q>
   platform::reactive::AnyPublisher<EmptyValue> sendAcknowledged(const Q& request) {
@@ -122,6 +136,7 @@ private:
       return self->connection_->send(self->mapper_.makeMessage(request), kSendTimeout);
     });
   }
+  XPCMessage exchangeAndWait(XPCMessage message);
   void bindServerRequests();
   void sendCancel(const platform::UUID& sequenceID);
 

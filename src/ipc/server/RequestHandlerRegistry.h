@@ -15,6 +15,10 @@ public:
     std::lock_guard lock(lock_);
     handlersByRequestType_[requestTypeName] = std::move(handler);
   }
+  void removeHandler(const std::string& requestTypeName) {
+    std::lock_guard lock(lock_);
+    handlersByRequestType_.erase(requestTypeName);
+  }
   // The handler stored under exactly `name`, or null.
   std::shared_ptr<Handler> handler(const std::string& name) const {
     std::lock_guard lock(lock_);

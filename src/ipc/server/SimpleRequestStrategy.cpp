@@ -1,5 +1,8 @@
 #include "ipc/server/SimpleRequestStrategy.h"
 
+#include <exception>
+#include <string_view>
+
 namespace ipc {
 
 using platform::reactive::AnyPublisher;
@@ -36,6 +39,54 @@ AnyPublisher<Never> SimpleRequestStrategy::handle(const XPCRequest& request,
                }})
       .ignoreOutput()
       .replaceErrorWithEmpty();
+}
+
+void SimpleRequestStrategy::registerHandler(std::shared_ptr<ErasedHandlerType> handler,
+                                            const std::string& typeName) {
+  directHandlers_.removeHandler(typeName);
+  handlers_.registerHandler(std::move(handler), typeName);
+}
+
+void SimpleRequestStrategy::registerDirectHandler(DirectRequestHandler handler,
+                                                  const std::string& typeName) {
+  handlers_.removeHandler(typeName);
+  directHandlers_.registerHandler(std::make_shared<DirectRequestHandler>(std::move(handler)),
+                                  typeName);
+}
+
+bool SimpleRequestStrategy::answerDirectly(const XPCRequest& request,
+                                           const ConnectionID& connectionID) {
+  const XPCMessage& message = request.message;
+  if (!message.binaryPayload) {
+    return false;
+  }
+  auto handler = directHandlers_.handler(message.binaryPayload->encodedType);
+  if (!handler) {
+    return false;
+  }
+  // The same steps, and so the same bytes and errors, as the publisher path: parse the payload,
+  // decode, run, encode; any failure becomes the error reply of XPCProtocolError::from.
+  XPCMessage answer;
+  try {
+    const platform::Bytes& data = message.binaryPayload->data;
+    const platform::json::Value payload = platform::json::parse(
+        std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    const platform::json::Value response = handler->answer(payload, connectionID);
+    if (handler->responseTypeName) {
+      std::string text = platform::json::write(response);
+      answer.flags = XPCMessage::Flag::payload();
+      answer.binaryPayload = XPCMessage::BinaryPayload{*handler->responseTypeName,
+                                                       platform::Bytes(text.begin(), text.end())};
+    } else {
+      answer = XPCMessage::acknowledge();
+    }
+  } catch (...) {
+    answer = XPCMessage::errorReply(XPCProtocolError::from(std::current_exception()));
+  }
+  if (request.needsReply && request.replyHandler) {
+    request.replyHandler(answer);
+  }
+  return true;
 }
 
 } // namespace ipc

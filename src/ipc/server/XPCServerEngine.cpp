@@ -101,6 +101,10 @@ AnyPublisher<Never> XPCServerEngine::handleConnection(const AnyXPCConnection& co
     }
   };
   return connection->requests()
+      .filter([weakSelf, connection](const XPCRequest& request) {
+        auto self = weakSelf.lock();
+        return !self || !self->answeredDirectly(request, connection);
+      })
       .flatMap([weakSelf, connection](const XPCRequest& request) -> AnyPublisher<Never> {
         auto self = weakSelf.lock();
         if (!self) {
@@ -132,19 +136,31 @@ void XPCServerEngine::disconnectClient(const AnyXPCConnection& connection) {
       ClientConnectionEvent{connection->uuid(), ClientConnectionEvent::Kind::disconnect});
 }
 
+void XPCServerEngine::registerDirectHandler(const std::string& requestTypeName,
+                                            DirectRequestHandler handler) {
+  simpleStrategy_->registerDirectHandler(std::move(handler), requestTypeName);
+}
+
+bool XPCServerEngine::isHandshaken(const AnyXPCConnection& connection) {
+  std::lock_guard lock(connectedClientsStorage_->lock());
+  return connectedClientsStorage_->clientsSubject().value().contains(connection->uuid().rawValue);
+}
+
+bool XPCServerEngine::answeredDirectly(const XPCRequest& request,
+                                       const AnyXPCConnection& connection) {
+  // Only a handshaken client's simple request; everything else, refusals included, takes the
+  // strategies' path.
+  return request.message.flags.rawValue == XPCMessage::Flag::payload().rawValue &&
+         isHandshaken(connection) && simpleStrategy_->answerDirectly(request, connection->uuid());
+}
+
 std::shared_ptr<RequestStrategyType>
 XPCServerEngine::selectStrategy(const XPCRequest& request, const AnyXPCConnection& connection) {
   const uint32_t flags = request.message.flags.rawValue;
   if (flags == XPCMessage::Flag::handshake().rawValue) {
     return handshakeStrategy_;
   }
-  bool handshaken;
-  {
-    std::lock_guard lock(connectedClientsStorage_->lock());
-    handshaken =
-        connectedClientsStorage_->clientsSubject().value().contains(connection->uuid().rawValue);
-  }
-  if (!handshaken) {
+  if (!isHandshaken(connection)) {
     logRefusalBeforeHandshake(connection);
     return std::make_shared<FailureRequestStrategy>(XPCProtocolError::unauthorized());
   }

@@ -79,7 +79,7 @@ public:
     auto wrapped = std::make_shared<SimpleRequestHandler<Q, P>>(
         [mapper](const XPCMessage& message) { return mapper->decodePayload<Q>(message); },
         [mapper](const P& response) { return mapper->makeMessage(response); }, std::move(handler));
-    simpleStrategy_->handlers().registerHandler(wrapped, payloadTypeName<Q>());
+    simpleStrategy_->registerHandler(wrapped, payloadTypeName<Q>());
   }
   // Registers a handler for request type Q without a response value: the reply is a bare
   // acknowledgement.
@@ -90,8 +90,28 @@ public:
     auto wrapped = std::make_shared<SimpleRequestHandler<Q, VoidResponse>>(
         [mapper](const XPCMessage& message) { return mapper->decodePayload<Q>(message); },
         [](const VoidResponse&) { return XPCMessage::acknowledge(); }, std::move(handler));
-    simpleStrategy_->handlers().registerHandler(wrapped, payloadTypeName<Q>());
+    simpleStrategy_->registerHandler(wrapped, payloadTypeName<Q>());
   }
+  // Registers `handler` for requests whose payload type is `requestTypeName`: it answers each
+  // at once on the receiving thread, with no publisher built per request.
+  void registerDirectHandler(const std::string& requestTypeName, DirectRequestHandler handler);
+
+  // Registers a handler for request type Q that answers each request at once with a P. The
+  // replies are those of registerHandler with a publisher of that one P, bytes and errors alike.
+  template <class Q, class P>
+  void registerImmediateHandler(std::function<P(const Q&, ConnectionID)> handler) {
+    registerDirectHandler(
+        payloadTypeName<Q>(),
+        DirectRequestHandler{[handler = std::move(handler)](const platform::json::Value& request,
+                                                            ConnectionID connection) {
+                               using platform::json::Coding;
+                               return Coding<P>::encode(
+                                   handler(Coding<Q>::decode(platform::json::Decoder(request)),
+                                           connection));
+                             },
+                             payloadTypeName<P>()});
+  }
+
   // Registers a sequence handler for request type Q producing elements of type E.
   template <class Q, class E>
   void registerSequentialHandler(
@@ -114,6 +134,9 @@ protected:
   handleConnection(const AnyXPCConnection& connection);
   virtual void disconnectClient(const AnyXPCConnection& connection);
   void logRefusalBeforeHandshake(const AnyXPCConnection& connection);
+  bool isHandshaken(const AnyXPCConnection& connection);
+  // Whether `request` was a simple request with a direct handler, now answered.
+  bool answeredDirectly(const XPCRequest& request, const AnyXPCConnection& connection);
 
 private:
   platform::reactive::CancellableSet disposeBag_;

@@ -1,5 +1,10 @@
 #include "platform/foundation/UUID.h"
 
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <pthread.h>
 #include <stdexcept>
 #include <sys/random.h>
 
@@ -23,12 +28,14 @@ bool isHyphenPosition(size_t index) {
   return index == 8 || index == 13 || index == 18 || index == 23;
 }
 
-} // namespace
+// Bumped in every child of a fork, so that a child never hands out the random bytes that its
+// parent's buffers still hold.
+std::atomic<uint64_t> forkGeneration{0};
 
-UUID::UUID() {
+void fillFromKernel(uint8_t* data, size_t size) {
   size_t filled = 0;
-  while (filled < bytes_.size()) {
-    ssize_t got = getrandom(bytes_.data() + filled, bytes_.size() - filled, 0);
+  while (filled < size) {
+    ssize_t got = getrandom(data + filled, size - filled, 0);
     if (got < 0) {
       if (errno == EINTR) {
         continue;
@@ -37,6 +44,38 @@ UUID::UUID() {
     }
     filled += static_cast<size_t>(got);
   }
+}
+
+// Identifiers are made for every message, so the kernel's random bytes are fetched a few
+// hundred at a time per thread rather than with a system call each.
+void fillRandom(UUID::Bytes& bytes) {
+  struct Pool {
+    std::array<uint8_t, 512> data;
+    size_t used = 512;
+    uint64_t generation = 0;
+  };
+  static const bool registered = [] {
+    ::pthread_atfork(nullptr, nullptr, [] { forkGeneration.fetch_add(1); });
+    return true;
+  }();
+  (void)registered;
+  thread_local Pool pool;
+  const uint64_t generation = forkGeneration.load(std::memory_order_relaxed);
+  if (pool.used + bytes.size() > pool.data.size() || pool.generation != generation) {
+    fillFromKernel(pool.data.data(), pool.data.size());
+    pool.used = 0;
+    pool.generation = generation;
+  }
+  std::memcpy(bytes.data(), pool.data.data() + pool.used, bytes.size());
+  // Bytes handed out are wiped, so that no later reader of this memory learns an identifier.
+  std::memset(pool.data.data() + pool.used, 0, bytes.size());
+  pool.used += bytes.size();
+}
+
+} // namespace
+
+UUID::UUID() {
+  fillRandom(bytes_);
   bytes_[6] = static_cast<uint8_t>((bytes_[6] & 0x0F) | 0x40);
   bytes_[8] = static_cast<uint8_t>((bytes_[8] & 0x3F) | 0x80);
 }

@@ -53,30 +53,35 @@ SecStatus PeerIdentity::record(pid_t pid, int pidfd, PeerIdentity& identity) {
 }
 
 SecStatus PeerIdentity::stillSame() const {
-  if (!pidfd_.valid() || !isPidfdAlive(pidfd_.get())) {
+  if (!pidfd_.valid()) {
     return gone(pid_);
   }
+  // Run for every frame, so the usual case costs two system calls. A process that has begun to
+  // exit shows no memory layout and no executable, and one that has been reaped cannot be read
+  // at all through the files opened while it lived: both fail the checks below, and only then
+  // does the pidfd tell an exit from a change.
   ProcessImage image;
-  if (SecStatus status = files_.readImage(image); !status) {
-    return status;
-  }
   uint64_t device = 0;
   uint64_t inode = 0;
-  if (SecStatus status = files_.executable(device, inode); !status) {
-    return status;
+  SecStatus status = files_.readImage(image);
+  if (status) {
+    status = files_.executable(device, inode);
+  }
+  if (!status || device != device_ || inode != inode_ || !(image == image_)) {
+    if (!isPidfdAlive(pidfd_.get())) {
+      return gone(pid_);
+    }
+    return status ? changed(pid_, "now runs another program") : status;
   }
   const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
                           std::chrono::steady_clock::now().time_since_epoch())
                           .count();
   const int64_t interval = std::chrono::nanoseconds(kTracerCheckInterval).count();
   if (now - lastTracerCheck_->load(std::memory_order_relaxed) >= interval) {
-    if (SecStatus status = files_.checkNotTraced(); !status) {
-      return status;
+    if (SecStatus traced = files_.checkNotTraced(); !traced) {
+      return traced;
     }
     lastTracerCheck_->store(now, std::memory_order_relaxed);
-  }
-  if (device != device_ || inode != inode_ || !(image == image_)) {
-    return changed(pid_, "now runs another program");
   }
   return SecStatus::success();
 }

@@ -22,6 +22,8 @@ namespace platform::security {
 namespace {
 
 constexpr size_t kMaxStatusSize = 64 * 1024;
+// /proc/<pid>/stat is one line: 52 numbers and the command name (16 bytes).
+constexpr size_t kMaxStatRecordSize = 4 * 1024;
 constexpr size_t kMaxEnvironmentSize = 4 * 1024 * 1024;
 
 // Reads an open /proc file from its start, up to `limit` bytes. Reads of a process that is
@@ -271,9 +273,34 @@ SecStatus ProcessFiles::open(pid_t pid, ProcessFiles& files) {
   return SecStatus::success();
 }
 
+namespace {
+
+// Reads an open /proc file that the kernel renders as one record (such as "stat") with a
+// single read: such a file is produced whole at offset 0, so a read into a larger buffer gets
+// all of it, and a read that fills the buffer means the file is too large.
+ReadOutcome readRecord(int fd, size_t limit, std::string& contents) {
+  contents.resize(limit + 1);
+  ssize_t got;
+  do {
+    got = ::pread(fd, contents.data(), contents.size(), 0);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) {
+    contents.clear();
+    return errno == ESRCH ? ReadOutcome::missing : ReadOutcome::failed;
+  }
+  if (static_cast<size_t>(got) > limit) {
+    contents.clear();
+    return ReadOutcome::tooLarge;
+  }
+  contents.resize(static_cast<size_t>(got));
+  return ReadOutcome::ok;
+}
+
+} // namespace
+
 SecStatus ProcessFiles::readImage(ProcessImage& image) const {
   std::string text;
-  return imageStatus(pid_, readAll(stat_.get(), kMaxStatusSize, text), text, image);
+  return imageStatus(pid_, readRecord(stat_.get(), kMaxStatRecordSize, text), text, image);
 }
 
 SecStatus ProcessFiles::checkNotTraced() const {

@@ -449,13 +449,19 @@ void Connection::deliverFrames(std::vector<ReceivedFrame>& frames, bool runFirst
   if (firstCall != nullptr) {
     deliver(std::move(*firstCall));
   }
-  if (options_.orderedCalls) {
+  if (options_.orderedCalls && hasOrderedCalls()) {
     if (runFirstCallHere) {
       deliverOrderedCalls();
     } else {
       pool_->dispatch([self = shared_from_this()] { self->deliverOrderedCalls(); });
     }
   }
+}
+
+bool Connection::hasOrderedCalls() {
+  // A caller that waits for its reply reads only replies most of the time: it wakes no thread.
+  std::lock_guard lock(orderedMutex_);
+  return !orderedCalls_.empty();
 }
 
 // The state of one call that a thread waits for.

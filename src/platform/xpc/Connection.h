@@ -148,6 +148,7 @@ private:
   void deliverReply(ReceivedFrame frame);
   // Delivers the queued calls one after another, in the order they arrived.
   void deliverOrderedCalls();
+  bool hasOrderedCalls();
   bool sendReply(CallId callId, Message reply);
   bool enqueue(FrameKind kind, CallId callId, Message message, NSError* error);
   bool isSendable(const Message& message, NSError* error) const;

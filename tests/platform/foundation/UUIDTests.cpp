@@ -1,6 +1,8 @@
 #include "platform/foundation/UUID.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <unordered_set>
 
 namespace platform {
@@ -27,6 +29,27 @@ TEST(UUID, FreshIdentifiersAreVersionFourAndDistinct) {
     EXPECT_EQ(uuid.bytes()[6] >> 4, 4);
     EXPECT_TRUE(seen.insert(uuid).second);
   }
+}
+
+TEST(UUID, AForkedChildNeverRepeatsItsParentsNextIdentifier) {
+  UUID{}; // the thread's random bytes are fetched and partly used
+  int channel[2];
+  ASSERT_EQ(::pipe(channel), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const UUID inChild;
+    const bool written = ::write(channel[1], inChild.bytes().data(), inChild.bytes().size()) == 16;
+    ::_exit(written ? 0 : 1);
+  }
+  const UUID inParent;
+  UUID::Bytes fromChild{};
+  EXPECT_EQ(::read(channel[0], fromChild.data(), fromChild.size()), 16);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(channel[0]);
+  ::close(channel[1]);
+  EXPECT_NE(UUID(fromChild), inParent);
 }
 
 } // namespace
