@@ -4,7 +4,9 @@
 // location, so the measurement runs inside scripts/sandbox, which installs it there.
 // agent_idle_rss_kib: the resident memory of the idle agent against that bare program.
 // agent_health_rtt: the median health-check round trip of agentctl's engine (one connection,
-// in-process loop) against the raw socketpair round trip of the same size.
+// in-process loop) against the raw socketpair round trip of the same size between two threads;
+// agent_health_rtt_vs_processes against the same round trip between two processes, as agentctl
+// and the agent are.
 
 #include "AgentProcess.h"
 #include "RawRoundTrip.h"
@@ -125,6 +127,7 @@ int measureInside(const char* self) {
 
   const double health = agentctlHealthMedian(2000);
   const double raw = bench::measureRaw(1, 2000).p50Microseconds;
+  const double rawProcesses = bench::measureRawBetweenProcesses(2000).p50Microseconds;
   stop(bare);
   stop(agent);
   if (health < 0) {
@@ -132,6 +135,8 @@ int measureInside(const char* self) {
     return 1;
   }
   std::printf("agent_health_rtt: ours=%.1f peer=%.1f ratio=%.2f\n", health, raw, health / raw);
+  std::printf("agent_health_rtt_vs_processes: ours=%.1f peer=%.1f ratio=%.2f\n", health,
+              rawProcesses, health / rawProcesses);
   return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -124,6 +125,43 @@ Measurement measureRaw(int callers, int iterations, std::size_t messageSize) {
     all.insert(all.end(), list.begin(), list.end());
   }
   return summarize(all, elapsed);
+}
+
+Measurement measureRawBetweenProcesses(int iterations, std::size_t messageSize) {
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+    std::perror("socketpair");
+    std::exit(1);
+  }
+  const pid_t child = ::fork();
+  if (child < 0) {
+    std::perror("fork");
+    std::exit(1);
+  }
+  if (child == 0) {
+    ::close(pair[0]);
+    std::vector<uint8_t> buffer(messageSize);
+    while (readFully(pair[1], buffer.data(), messageSize) &&
+           writeFully(pair[1], buffer.data(), messageSize)) {
+    }
+    ::_exit(0);
+  }
+  ::close(pair[1]);
+  std::vector<uint8_t> message(messageSize, '{');
+  std::vector<uint8_t> answer(messageSize);
+  std::vector<double> latencies;
+  latencies.reserve(iterations);
+  const auto start = Clock::now();
+  for (int iteration = 0; iteration < iterations; ++iteration) {
+    const auto sent = Clock::now();
+    writeFully(pair[0], message.data(), messageSize);
+    readFully(pair[0], answer.data(), messageSize);
+    latencies.push_back(microsecondsSince(sent));
+  }
+  const auto elapsed = Clock::now() - start;
+  ::close(pair[0]);
+  ::waitpid(child, nullptr, 0);
+  return summarize(latencies, elapsed);
 }
 
 } // namespace bench

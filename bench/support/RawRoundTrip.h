@@ -24,5 +24,8 @@ double microsecondsSince(Clock::time_point start);
 // `callers` threads, each with its own socketpair and echo thread, doing `iterations` round
 // trips of `messageSize` bytes at once.
 Measurement measureRaw(int callers, int iterations, std::size_t messageSize = 200);
+// One caller and an echo in a forked child process: the floor of any round trip between two
+// programs, which pays the switch between address spaces that threads of one process do not.
+Measurement measureRawBetweenProcesses(int iterations, std::size_t messageSize = 200);
 
 } // namespace bench

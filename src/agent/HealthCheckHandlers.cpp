@@ -9,7 +9,8 @@ namespace agent {
 
 void registerHealthCheckHandlers(ipc::XPCServerEngine& engine) {
   auto healthCheck = std::make_shared<const operations::HealthCheckPrivilegedOperations>();
-  registerOperation<api::HealthCheckRequest>(
+  // Not in the audit trail: it touches nothing, and monitors poll it.
+  registerUnauditedOperation<api::HealthCheckRequest>(
       engine, [healthCheck](const api::HealthCheckRequest&) { return healthCheck->healthCheck(); });
 }
 

@@ -67,4 +67,17 @@ void registerOperation(ipc::XPCServerEngine& engine,
       });
 }
 
+// Registers `operation` as the handler of request type Q like registerOperation, but leaves no
+// audit line: for requests that change nothing and reveal nothing of the machine, such as the
+// health check, which monitors may send every few seconds.
+template <class Q>
+void registerUnauditedOperation(ipc::XPCServerEngine& engine,
+                                std::function<typename Q::ResponseType(const Q&)> operation) {
+  using V = typename Q::ResponseType;
+  engine.registerImmediateHandler<Q, OperationResult<V>>(
+      [operation = std::move(operation)](const Q& request, ipc::ConnectionID) {
+        return runOperation<V>([&] { return operation(request); });
+      });
+}
+
 } // namespace agent
