@@ -4,6 +4,7 @@
 #include "platform/archive/Values.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/UUID.h"
+#include "platform/xpc/TransportOptions.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -19,9 +20,9 @@ namespace {
 
 // Objects nested in objects (property-list containers inside one object do not count: their
 // nesting is bounded when the bytes are read). Deep enough for any task result; the node
-// budget keeps shared sub-graphs from expanding into exponential output.
+// budget (that of the property-list reader) keeps shared sub-graphs from expanding into
+// exponential output.
 constexpr size_t kMaxDepth = 64;
-constexpr size_t kMaxNodes = 1'000'000;
 
 } // namespace
 
@@ -43,7 +44,7 @@ void ArchiveRendering::State::count(size_t depth) const {
   if (depth > kMaxDepth) {
     throw std::runtime_error("the result is nested too deeply to print");
   }
-  if (++nodes > kMaxNodes) {
+  if (++nodes > receivedResultLimits().maxPropertyListNodes) {
     throw std::runtime_error("the result is too large to print");
   }
 }
@@ -181,13 +182,19 @@ Value ArchiveRendering::State::renderObject(const Node& object, std::string_view
   return renderMembers(object, depth);
 }
 
+const platform::archive::ArchiveLimits& receivedResultLimits() {
+  static const auto limits = platform::archive::ArchiveLimits::forReceivedResults(
+      platform::xpc::TransportLimits{}.maxPayloadSize);
+  return limits;
+}
+
 ArchiveRendering::ArchiveRendering(std::unique_ptr<State> state) : state_(std::move(state)) {}
 ArchiveRendering::ArchiveRendering(ArchiveRendering&&) noexcept = default;
 ArchiveRendering::~ArchiveRendering() = default;
 
 std::optional<ArchiveRendering> ArchiveRendering::read(std::span<const uint8_t> archive,
                                                        std::string& fault) {
-  auto plist = BinaryPropertyList::read(archive, platform::archive::ArchiveLimits(), fault);
+  auto plist = BinaryPropertyList::read(archive, receivedResultLimits(), fault);
   if (!plist) {
     return std::nullopt;
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/archive/ArchiveLimits.h"
 #include "platform/foundation/JSON.h"
 
 #include <cstdint>
@@ -9,6 +10,9 @@
 #include <string_view>
 
 namespace agentctl {
+
+// The limits for reading a task's result: as large as the agent's reply frame can carry.
+const platform::archive::ArchiveLimits& receivedResultLimits();
 
 // Renders the members of a keyed archive's root object as JSON, generically, from the archived
 // keys themselves, so that a class added later needs no code here:

@@ -14,6 +14,7 @@ std::optional<DecodedResult> decodeResult(std::span<const uint8_t> archive,
   tasks::registerTaskClasses();
   platform::archive::UnarchiveOptions options;
   options.fileDescriptors = descriptors;
+  options.limits = receivedResultLimits();
   // The value is decoded with the classes that admitted the result, so admitting every
   // registered class lets records added to the library later come through unchanged.
   platform::NSError decodingError;

@@ -19,6 +19,19 @@ struct ArchiveLimits {
   size_t maxObjectDepth = 256;
   // Object references followed in total while decoding one archive.
   size_t maxObjectReferences = 1'000'000;
+
+  // For a client reading the result that the agent sent it (not for anything the agent reads):
+  // as large as a reply frame of `maxFrameBytes` can carry, where the archive travels base64
+  // encoded twice (9/16 of the frame). A listing of a million files needs about five million
+  // objects; the counts stay bounded by what such an archive could hold at a few bytes each.
+  static ArchiveLimits forReceivedResults(size_t maxFrameBytes) {
+    ArchiveLimits limits;
+    limits.maxArchiveBytes = maxFrameBytes / 16 * 9;
+    limits.maxPropertyListObjects = limits.maxArchiveBytes / 16;
+    limits.maxPropertyListNodes = limits.maxArchiveBytes / 4;
+    limits.maxObjectReferences = limits.maxArchiveBytes / 16;
+    return limits;
+  }
 };
 
 } // namespace platform::archive

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <malloc.h>
 #include <sys/socket.h>
 #include <vector>
 
@@ -83,7 +84,13 @@ OutgoingFrames::FlushOutcome OutgoingFrames::flush(int socket, NSError* error) {
     if (frame.written < frame.size()) {
       continue; // a short write: the socket may take more, or say it would block
     }
+    const bool large = frame.message.payload.size() >= kLargeFrameSize;
     frames_.pop_front(); // its descriptors are the peer's now; ours close here
+    if (large) {
+      // A reply of many megabytes was encoded through several buffers of its size, all freed
+      // by now but kept by the allocator: give them back, or an idle agent stays that large.
+      ::malloc_trim(0);
+    }
   }
   return FlushOutcome::drained;
 }

@@ -39,6 +39,10 @@ public:
   // Drops every queued frame (the connection ended).
   void clear();
 
+  // Once a frame of at least this size is written, the process's freed memory is returned to
+  // the system.
+  static constexpr size_t kLargeFrameSize = 8 * 1024 * 1024;
+
   bool empty() const { return frames_.empty(); }
   // Bytes queued and not yet written.
   size_t bytes() const { return bytes_; }
