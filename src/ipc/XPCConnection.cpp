@@ -273,14 +273,14 @@ XPCConnection::makeRequest(RawRequest raw,
   request.needsReply = static_cast<bool>(raw.reply);
   std::weak_ptr<XPCConnection> weakSelf = weak_from_this();
   platform::xpc::Reply reply = std::move(raw.reply);
-  request.replyHandler = [weakSelf, reply, attachments](const XPCMessage& message) {
+  request.replyHandler = [weakSelf, reply, attachments](XPCMessage message) {
     auto self = weakSelf.lock();
     if (!self || !reply) {
       return;
     }
     platform::xpc::Message frame;
     try {
-      frame.payload = self->encoder_.encode(message);
+      frame.payload = self->encoder_.encode(std::move(message));
     } catch (const std::exception& failure) {
       Logger::error([&] {
         return "Failed to encode XPC reply message, got: " +

@@ -2,13 +2,30 @@
 
 namespace ipc {
 
+namespace {
+
+[[noreturn]] void throwEncodingFailure() {
+  throw XPCProtocolError::mailformedTransportMessage(
+      platform::bridgeToNSError(std::current_exception()).localizedDescription());
+}
+
+} // namespace
+
 platform::Bytes XPCMessageJSONEncoder::encode(const XPCMessage& message) const {
   try {
-    std::string text = encoder_.encode(message);
-    return platform::Bytes(text.begin(), text.end());
+    return platform::json::writeBytes(platform::json::Coding<XPCMessage>::encode(message));
   } catch (...) {
-    throw XPCProtocolError::mailformedTransportMessage(
-        platform::bridgeToNSError(std::current_exception()).localizedDescription());
+    throwEncodingFailure();
+  }
+}
+
+platform::Bytes XPCMessageJSONEncoder::encode(XPCMessage&& message) const {
+  try {
+    const platform::json::Value document = platform::json::Coding<XPCMessage>::encode(message);
+    message = XPCMessage();
+    return platform::json::writeBytes(document);
+  } catch (...) {
+    throwEncodingFailure();
   }
 }
 

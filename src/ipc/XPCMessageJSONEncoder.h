@@ -15,6 +15,9 @@ public:
       : encoder_(encoder), decoder_(decoder) {}
 
   platform::Bytes encode(const XPCMessage& message) const override;
+  // The same bytes; the message's payload is freed as soon as the document holds it, so that a
+  // reply of hundreds of megabytes is not held three times at once.
+  platform::Bytes encode(XPCMessage&& message) const;
   using XPCMessageEncoderType::decode;
   XPCMessage decode(std::string_view bytes) const override;
 

@@ -10,8 +10,8 @@ namespace ipc {
 // One message received on a connection, as handed to the server side.
 struct XPCRequest {
   // Encodes its argument and hands the bytes to the sender's reply block; does nothing when the
-  // sender supplied none.
-  using ReplyHandler = std::function<void(const XPCMessage&)>;
+  // sender supplied none. Takes the message, so that a large reply can be freed while encoding.
+  using ReplyHandler = std::function<void(XPCMessage)>;
 
   XPCIdentifier<XPCRequest> uid;
   XPCMessage message;

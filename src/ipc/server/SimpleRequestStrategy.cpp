@@ -68,15 +68,22 @@ bool SimpleRequestStrategy::answerDirectly(const XPCRequest& request,
   // decode, run, encode; any failure becomes the error reply of XPCProtocolError::from.
   XPCMessage answer;
   try {
-    const platform::Bytes& data = message.binaryPayload->data;
-    const platform::json::Value payload = platform::json::parse(
-        std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-    const platform::json::Value response = handler->answer(payload, connectionID);
+    platform::Bytes text;
+    {
+      // The request's and the response's documents go before the reply is encoded: with a
+      // large response, each copy counts.
+      const platform::Bytes& data = message.binaryPayload->data;
+      const platform::json::Value response =
+          handler->answer(platform::json::parse(std::string_view(
+                              reinterpret_cast<const char*>(data.data()), data.size())),
+                          connectionID);
+      if (handler->responseTypeName) {
+        text = platform::json::writeBytes(response);
+      }
+    }
     if (handler->responseTypeName) {
-      std::string text = platform::json::write(response);
       answer.flags = XPCMessage::Flag::payload();
-      answer.binaryPayload = XPCMessage::BinaryPayload{*handler->responseTypeName,
-                                                       platform::Bytes(text.begin(), text.end())};
+      answer.binaryPayload = XPCMessage::BinaryPayload{*handler->responseTypeName, std::move(text)};
     } else {
       answer = XPCMessage::acknowledge();
     }
@@ -84,7 +91,7 @@ bool SimpleRequestStrategy::answerDirectly(const XPCRequest& request,
     answer = XPCMessage::errorReply(XPCProtocolError::from(std::current_exception()));
   }
   if (request.needsReply && request.replyHandler) {
-    request.replyHandler(answer);
+    request.replyHandler(std::move(answer));
   }
   return true;
 }

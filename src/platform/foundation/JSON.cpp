@@ -8,11 +8,31 @@
 namespace platform::json {
 namespace {
 
-void writeString(const std::string& text, std::string& out) {
+// Where the writer puts its text: a string, bytes, or nothing but the count (to size the
+// output exactly before a large document is written).
+struct StringOutput {
+  std::string& text;
+  void put(char c) { text.push_back(c); }
+  void put(std::string_view part) { text.append(part); }
+};
+struct BytesOutput {
+  Bytes& bytes;
+  void put(char c) { bytes.push_back(static_cast<uint8_t>(c)); }
+  void put(std::string_view part) { bytes.insert(bytes.end(), part.begin(), part.end()); }
+};
+struct CountingOutput {
+  size_t size = 0;
+  void put(char) { ++size; }
+  void put(std::string_view part) { size += part.size(); }
+};
+
+template <class Out> void writeString(const std::string& text, Out& out) {
   static constexpr char kHex[] = "0123456789abcdef";
-  out.push_back('"');
+  out.put('"');
   size_t runStart = 0;
-  auto flush = [&](size_t end) { out.append(text, runStart, end - runStart); };
+  auto flush = [&](size_t end) {
+    out.put(std::string_view(text).substr(runStart, end - runStart));
+  };
   for (size_t i = 0; i < text.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
     const char* escape = nullptr;
@@ -49,21 +69,21 @@ void writeString(const std::string& text, std::string& out) {
     flush(i);
     runStart = i + 1;
     if (escape != nullptr) {
-      out.append(escape);
+      out.put(std::string_view(escape));
     } else {
-      out.append("\\u00");
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0xF]);
+      out.put(std::string_view("\\u00"));
+      out.put(kHex[c >> 4]);
+      out.put(kHex[c & 0xF]);
     }
   }
   flush(text.size());
-  out.push_back('"');
+  out.put('"');
 }
 
-template <class Number> void writeNumber(Number number, std::string& out) {
+template <class Number, class Out> void writeNumber(Number number, Out& out) {
   char buffer[32];
   auto result = std::to_chars(buffer, buffer + sizeof(buffer), number);
-  out.append(buffer, result.ptr);
+  out.put(std::string_view(buffer, static_cast<size_t>(result.ptr - buffer)));
 }
 
 // Rejects nesting deeper than the limit with one linear scan that skips string contents.
@@ -93,16 +113,14 @@ void checkNestingDepth(std::string_view text) {
   }
 }
 
-} // namespace
-
-void write(const Value& value, std::string& out) {
+template <class Out> void writeValue(const Value& value, Out& out) {
   switch (value.type()) {
   case Value::value_t::null:
   case Value::value_t::discarded:
-    out.append("null");
+    out.put(std::string_view("null"));
     return;
   case Value::value_t::boolean:
-    out.append(value.get<bool>() ? "true" : "false");
+    out.put(std::string_view(value.get<bool>() ? "true" : "false"));
     return;
   case Value::value_t::number_integer:
     writeNumber(value.get<int64_t>(), out);
@@ -125,34 +143,51 @@ void write(const Value& value, std::string& out) {
   case Value::value_t::binary:
     throw EncodingError("Binary values have no JSON form.");
   case Value::value_t::array: {
-    out.push_back('[');
+    out.put('[');
     bool first = true;
     for (const auto& element : value) {
       if (!first) {
-        out.push_back(',');
+        out.put(',');
       }
       first = false;
-      write(element, out);
+      writeValue(element, out);
     }
-    out.push_back(']');
+    out.put(']');
     return;
   }
   case Value::value_t::object: {
-    out.push_back('{');
+    out.put('{');
     bool first = true;
     for (const auto& [key, member] : value.items()) {
       if (!first) {
-        out.push_back(',');
+        out.put(',');
       }
       first = false;
       writeString(key, out);
-      out.push_back(':');
-      write(member, out);
+      out.put(':');
+      writeValue(member, out);
     }
-    out.push_back('}');
+    out.put('}');
     return;
   }
   }
+}
+
+} // namespace
+
+void write(const Value& value, std::string& out) {
+  StringOutput output{out};
+  writeValue(value, output);
+}
+
+Bytes writeBytes(const Value& value) {
+  CountingOutput counter;
+  writeValue(value, counter);
+  Bytes bytes;
+  bytes.reserve(counter.size);
+  BytesOutput output{bytes};
+  writeValue(value, output);
+  return bytes;
 }
 
 std::string write(const Value& value) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/Base64.h"
+
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -18,6 +20,9 @@ inline constexpr size_t kMaximumNestingDepth = 512;
 // Throws EncodingError for numbers that JSON cannot represent (NaN, infinity).
 std::string write(const Value& value);
 void write(const Value& value, std::string& out);
+// The same text as bytes, in a buffer of exactly its size: a document of hundreds of
+// megabytes is written once, with no copy and no spare capacity.
+Bytes writeBytes(const Value& value);
 
 // Parses one JSON document; throws DecodingError (data corrupted) for anything that is not
 // valid JSON, including invalid UTF-8 and nesting past kMaximumNestingDepth.
