@@ -18,6 +18,10 @@ int main() {
   // Two heaps for all threads instead of one per thread: a burst of connections that grows the
   // worker pool leaves far less memory behind once its threads retire.
   mallopt(M_ARENA_MAX, 2);
+  // Buffers of a megabyte or more (the encodings of a large reply) are mapped on their own and
+  // unmapped when freed, whatever their size: the allocator's moving threshold would otherwise
+  // keep such a buffer of a past reply in a heap after the reply has gone.
+  mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
   const platform::OSLog log("PrivilegedAgent", "Agent");
   log.info("Staring agent...");
   agent::installFrameworkLogHandler();

@@ -87,8 +87,9 @@ OutgoingFrames::FlushOutcome OutgoingFrames::flush(int socket, NSError* error) {
     const bool large = frame.message.payload.size() >= kLargeFrameSize;
     frames_.pop_front(); // its descriptors are the peer's now; ours close here
     if (large) {
-      // A reply of many megabytes was encoded through several buffers of its size, all freed
-      // by now but kept by the allocator: give them back, or an idle agent stays that large.
+      // A reply of many megabytes was encoded through several buffers of its size, freed by
+      // now but perhaps kept by the allocator: give them back, or an idle agent stays that
+      // large.
       ::malloc_trim(0);
     }
   }
