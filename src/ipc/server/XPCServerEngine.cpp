@@ -143,7 +143,11 @@ void XPCServerEngine::registerDirectHandler(const std::string& requestTypeName,
 
 bool XPCServerEngine::isHandshaken(const AnyXPCConnection& connection) {
   std::lock_guard lock(connectedClientsStorage_->lock());
-  return connectedClientsStorage_->clientsSubject().value().contains(connection->uuid().rawValue);
+  // Asked for every request: the set is read in place, not copied.
+  return connectedClientsStorage_->clientsSubject().readValue(
+      [&](const ConnectedClients::ClientSet& clients) {
+        return clients.contains(connection->uuid().rawValue);
+      });
 }
 
 bool XPCServerEngine::answeredDirectly(const XPCRequest& request,

@@ -3,6 +3,8 @@
 #include "platform/reactive/AnyPublisher.h"
 #include "platform/reactive/detail/Broadcast.h"
 
+#include <utility>
+
 namespace platform::reactive {
 
 // Holds a current value: a new subscriber gets it first, and every send replaces it and goes
@@ -17,6 +19,10 @@ public:
       : broadcast_(std::make_shared<detail::Broadcast<T>>(std::move(initial))) {}
 
   T value() const { return broadcast_->currentValue(); }
+  // `read` applied to the current value without copying it (it must not send to this subject).
+  template <class Read> decltype(auto) readValue(Read&& read) const {
+    return broadcast_->readCurrentValue(std::forward<Read>(read));
+  }
 
   void send(const T& value) const { broadcast_->send(value); }
   void send(Completion completion) const { broadcast_->complete(std::move(completion)); }

@@ -93,6 +93,11 @@ public:
     std::lock_guard lock(mutex_);
     return *current_;
   }
+  // `read` applied to the current value in place, under the broadcast's lock (it must not send).
+  template <class Read> decltype(auto) readCurrentValue(Read&& read) const {
+    std::lock_guard lock(mutex_);
+    return read(static_cast<const T&>(*current_));
+  }
 
   std::size_t subscriberCount() const {
     std::lock_guard lock(mutex_);
