@@ -15,18 +15,17 @@ function(agent_add_subdirectories)
   endforeach()
 endfunction()
 
-# agent_add_test(NAME SOURCES... LIBS...) builds one GoogleTest executable and registers it
-# with CTest as a single test (one process per suite keeps the run fast).
+# agent_add_test(NAME SOURCES... LIBS...) builds one GoogleTest executable and registers each
+# of its test cases with CTest as a test of its own ("Suite.Case"), so that a failure names the
+# case. The cases are listed when CTest runs, not at build time.
 function(agent_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
-  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
-  set_tests_properties(${name} PROPERTIES TIMEOUT 600)
-  if(ARG_LABELS)
-    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
-  endif()
+  set(labels unit ${ARG_LABELS})
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST EXTRA_ARGS --gtest_brief=1
+    PROPERTIES TIMEOUT 600 LABELS "${labels}")
 endfunction()
 
 # agent_embed_property_lists(TARGET [INFO xml-file] [LAUNCHD xml-file]) embeds property lists
