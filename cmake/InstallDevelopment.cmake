@@ -30,7 +30,7 @@ install(TARGETS ${AGENT_CLIENT_LIBRARIES} agent_client_sdk EXPORT QuillbyAgentTa
 # The build's libraries carry debugging information (about 200 MB); the installed ones do not.
 install(CODE "
   file(GLOB archives \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${AGENT_DEV_LIB_DIR}/*.a\")
-  execute_process(COMMAND strip --strip-debug \${archives} COMMAND_ERROR_IS_FATAL ANY)"
+  execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug \${archives} COMMAND_ERROR_IS_FATAL ANY)"
   COMPONENT dev)
 install(EXPORT QuillbyAgentTargets NAMESPACE QuillbyAgent:: DESTINATION ${AGENT_DEV_CMAKE_DIR}
   COMPONENT dev)

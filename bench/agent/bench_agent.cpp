@@ -89,11 +89,6 @@ double agentctlHealthMedian(int count) {
   return median;
 }
 
-double median(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  return samples[samples.size() / 2];
-}
-
 int measureInside(const char* self) {
   std::vector<double> ours;
   std::vector<double> peer;

@@ -4,6 +4,8 @@
 // CPU time (user + system, ours from the thread, find's from wait4), which stays meaningful on a
 // machine busy with other work. A second line reports the task's peak memory per reported entry
 // against the archive's size per entry: memory must stay linear in the result.
+#include "FileTree.h"
+#include "RawRoundTrip.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "tasks/KLVPrivilegedAccessEnumeratorTask.h"
 #include "tasks/TaskClasses.h"
@@ -38,24 +40,6 @@ double threadMillisecondsOf(const auto& work) {
   work();
   getrusage(RUSAGE_THREAD, &after);
   return milliseconds(after) - milliseconds(before);
-}
-
-void makeTree(const std::string& root) {
-  mkdir(root.c_str(), 0755);
-  for (int folder = 0; folder < kFolders; ++folder) {
-    const std::string directory = root + "/folder-" + std::to_string(folder);
-    mkdir(directory.c_str(), 0755);
-    const int directoryFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (int file = 0; file < kFilesPerFolder; ++file) {
-      const std::string name = "file-" + std::to_string(file) + ".dat";
-      const int fd =
-          openat(directoryFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-      if (fd >= 0) {
-        close(fd);
-      }
-    }
-    close(directoryFd);
-  }
 }
 
 // find's output goes to a file, as the task's archive ends up in memory: both produce the listing.
@@ -93,11 +77,6 @@ size_t runTask(const std::string& root) {
   return archive->size();
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 long peakResidentKiB() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -119,7 +98,10 @@ int main(int argc, char** argv) {
   const std::string root = directory + "/tree";
   if (!std::filesystem::exists(root)) {
     mkdir(directory.c_str(), 0755);
-    makeTree(root);
+    if (!bench::makeFlatTree(root, kFolders, kFilesPerFolder)) {
+      std::fprintf(stderr, "bench_enumerate: cannot make the tree at %s\n", root.c_str());
+      return 1;
+    }
   }
 
   const long residentBefore = peakResidentKiB();
@@ -132,8 +114,8 @@ int main(int argc, char** argv) {
     ours.push_back(threadMillisecondsOf([&] { archiveBytes = runTask(root); }));
     peer.push_back(runFind(root, directory + "/find.txt"));
   }
-  const double oursMs = median(ours);
-  const double peerMs = median(peer);
+  const double oursMs = bench::median(ours);
+  const double peerMs = bench::median(peer);
   const double entries = kFolders * (kFilesPerFolder + 1.0);
   std::printf("enumerate_vs_find_stat: ours=%.1f peer=%.1f ratio=%.2f\n", oursMs, peerMs,
               oursMs / peerMs);

@@ -7,6 +7,8 @@
 // agent; the tree is made once per run in the sandbox's memory file system.
 
 #include "AgentProcess.h"
+#include "FileTree.h"
+#include "RawRoundTrip.h"
 
 #include <algorithm>
 #include <chrono>
@@ -30,31 +32,6 @@ constexpr int kFolders = 1000;
 constexpr int kFilesPerFolder = 999; // with the folders: 1,000,000 entries
 constexpr int kRounds = 3;
 constexpr const char* kTree = "/run/bench-enumerate-1m";
-
-bool makeTree() {
-  if (::mkdir(kTree, 0755) != 0) {
-    return false;
-  }
-  for (int folder = 0; folder < kFolders; ++folder) {
-    const std::string directory = std::string(kTree) + "/folder-" + std::to_string(folder);
-    if (::mkdir(directory.c_str(), 0755) != 0) {
-      return false;
-    }
-    const int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (int file = 0; file < kFilesPerFolder; ++file) {
-      const std::string name = "file-" + std::to_string(file) + ".dat";
-      const int fd =
-          ::openat(directoryFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-      if (fd < 0) {
-        ::close(directoryFd);
-        return false;
-      }
-      ::close(fd);
-    }
-    ::close(directoryFd);
-  }
-  return true;
-}
 
 // Runs `argv` (searched on PATH) with its standard output in `output`; the wall time in
 // seconds, or -1 when it fails.
@@ -82,30 +59,8 @@ double secondsToRun(const std::vector<std::string>& argv, const char* output) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-long statusKiB(pid_t pid, const char* field) {
-  FILE* file = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
-  if (file == nullptr) {
-    return -1;
-  }
-  char line[256];
-  long value = -1;
-  const size_t length = std::strlen(field);
-  while (std::fgets(line, sizeof line, file) != nullptr) {
-    if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
-      value = std::atol(line + length + 1);
-    }
-  }
-  std::fclose(file);
-  return value;
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 int measureInside() {
-  if (!makeTree()) {
+  if (!makeFlatTree(kTree, kFolders, kFilesPerFolder)) {
     std::fprintf(stderr, "bench_enumerate_e2e: cannot make the tree at %s\n", kTree);
     return 1;
   }

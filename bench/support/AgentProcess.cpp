@@ -113,20 +113,25 @@ void stop(pid_t pid) {
   ::waitpid(pid, nullptr, 0);
 }
 
-long residentKiB(pid_t pid) {
+long statusKiB(pid_t pid, const std::string& field) {
   FILE* status = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
   if (status == nullptr) {
     return -1;
   }
+  const std::string format = field + ": %ld kB";
   char line[256];
   long kib = -1;
   while (std::fgets(line, sizeof line, status) != nullptr) {
-    if (std::sscanf(line, "VmRSS: %ld kB", &kib) == 1) {
+    if (std::sscanf(line, format.c_str(), &kib) == 1) {
       break;
     }
   }
   std::fclose(status);
   return kib;
+}
+
+long residentKiB(pid_t pid) {
+  return statusKiB(pid, "VmRSS");
 }
 
 int rerunInsideSandbox(const char* name, const char* sourceDir, const char* buildDir) {

@@ -26,6 +26,8 @@ std::string readToEnd(int fd);
 bool waitUntilAccepting(pid_t pid, const std::string& socketPath);
 // Kills and reaps `pid`.
 void stop(pid_t pid);
+// A field of `pid`'s /proc status in KiB ("VmRSS", "VmHWM"), or -1.
+long statusKiB(pid_t pid, const std::string& field);
 // The resident set of `pid` in KiB (VmRSS), or -1.
 long residentKiB(pid_t pid);
 // Runs this benchmark again inside scripts/sandbox, with no agent started, as

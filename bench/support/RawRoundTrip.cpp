@@ -29,6 +29,11 @@ double median(std::vector<Measurement> rounds, double Measurement::*field) {
   return rounds[rounds.size() / 2].*field;
 }
 
+double median(std::vector<double> samples) {
+  std::sort(samples.begin(), samples.end());
+  return samples[samples.size() / 2];
+}
+
 double microsecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }

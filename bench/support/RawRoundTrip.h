@@ -20,6 +20,8 @@ struct Measurement {
 Measurement summarize(std::vector<double>& latencies, Clock::duration elapsed);
 // The median of one field over several rounds.
 double median(std::vector<Measurement> rounds, double Measurement::*field);
+// The median of several samples.
+double median(std::vector<double> samples);
 double microsecondsSince(Clock::time_point start);
 // `callers` threads, each with its own socketpair and echo thread, doing `iterations` round
 // trips of `messageSize` bytes at once.

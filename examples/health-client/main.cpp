@@ -17,23 +17,17 @@
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
 #include "platform/archive/Values.h"
-#include "platform/reactive/Await.h"
 #include "platform/security/ClientHardening.h"
 #include "tasks/KLVPrivilegedAccessFileSizeTask.h"
 #include "tasks/KLVResultObject.h"
 #include "tasks/TaskClasses.h"
 
-#include <chrono>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
-
-using namespace std::chrono_literals;
-using platform::reactive::await;
-
-constexpr auto kAnswerLimit = 30s;
 
 std::shared_ptr<ipc::ConnectableClient> makeClient() {
   return ipc::ConnectableClient::create(ipc::ConnectableClient::RequestPolicy::autoconnect, [] {
@@ -43,19 +37,33 @@ std::shared_ptr<ipc::ConnectableClient> makeClient() {
   });
 }
 
+// Sends `request` and waits on this thread for the agent's answer (connecting first): the
+// response, or none after saying on standard error why there is none. `what` names the
+// request in that message.
+template <class Q>
+std::optional<typename Q::ResponseType> call(ipc::ConnectableClient& client, const Q& request,
+                                             const char* what) {
+  using Reply = ipc::Result<typename Q::ResponseType, api::PrivilegedOperationError>;
+  std::optional<Reply> reply;
+  try {
+    reply = client.sendAndWait<Q, Reply>(request);
+  } catch (...) {
+    std::cerr << what << " failed: " << ipc::errorDescription(std::current_exception()) << "\n";
+    return std::nullopt;
+  }
+  if (!reply->isSuccess()) {
+    std::cerr << what << " refused: " << platform::json::write(reply->encodeJSON()) << "\n";
+    return std::nullopt;
+  }
+  return reply->value();
+}
+
 bool checkHealth(ipc::ConnectableClient& client) {
-  using Reply = ipc::Result<api::HealthCheckResponse, api::PrivilegedOperationError>;
-  auto outcome = await(client.send<api::HealthCheckRequest, Reply>({}), kAnswerLimit);
-  if (outcome.error || outcome.values.empty()) {
-    std::cerr << "health check failed: " << ipc::errorDescription(outcome.error) << "\n";
+  auto health = call(client, api::HealthCheckRequest{}, "health check");
+  if (!health) {
     return false;
   }
-  const Reply& reply = outcome.values.front();
-  if (!reply.isSuccess()) {
-    std::cerr << "health check refused: " << platform::json::write(reply.encodeJSON()) << "\n";
-    return false;
-  }
-  std::cout << "agent version " << reply.value().version << "\n";
+  std::cout << "agent version " << health->version << "\n";
   return true;
 }
 
@@ -69,17 +77,8 @@ bool printFileSize(ipc::ConnectableClient& client, const std::string& path) {
     return false;
   }
 
-  using Reply = ipc::Result<platform::Bytes, api::PrivilegedOperationError>;
-  auto outcome = await(client.send<api::PrivilegedAccessTaskRequest, Reply>(
-                           api::PrivilegedAccessTaskRequest{std::move(*archive)}),
-                       kAnswerLimit);
-  if (outcome.error || outcome.values.empty()) {
-    std::cerr << "task failed: " << ipc::errorDescription(outcome.error) << "\n";
-    return false;
-  }
-  const Reply& reply = outcome.values.front();
-  if (!reply.isSuccess()) {
-    std::cerr << "task refused: " << platform::json::write(reply.encodeJSON()) << "\n";
+  auto resultArchive = call(client, api::PrivilegedAccessTaskRequest{std::move(*archive)}, "task");
+  if (!resultArchive) {
     return false;
   }
 
@@ -89,7 +88,7 @@ bool printFileSize(ipc::ConnectableClient& client, const std::string& path) {
   auto result = std::dynamic_pointer_cast<tasks::KLVResultObject>(
       platform::archive::unarchivedObjectOfClasses(
           {&tasks::KLVResultObject::classObject(), &platform::archive::NSNumber::classObject()},
-          reply.value(), &error));
+          *resultArchive, &error));
   if (!result) {
     std::cerr << "the result does not decode: " << error.localizedDescription() << "\n";
     return false;

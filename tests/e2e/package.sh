@@ -14,12 +14,21 @@ check "scripts/package builds the package and lintian finds no error" [ "$status
 deb=$(ls "$build"/quillby-agent_*_amd64.deb 2>/dev/null | head -n 1)
 check "... as build/quillby-agent_VERSION_amd64.deb" [ -n "$deb" ]
 
-listed=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|; s|/$||' | grep -v '^$' | sort)
-staging=$(mktemp -d)
-DESTDIR=$staging cmake --install "$build" --component runtime --prefix /usr >/dev/null
-installed=$(cd "$staging" && find . -mindepth 1 | sed 's|^\.||' | sort)
-rm -rf "$staging"
-check "the package holds exactly what the install rules install" [ "$listed" == "$installed" ]
+# The paths that package $1 holds, and those that `cmake --install` of component $1 writes.
+packaged_paths() {
+  dpkg-deb -c "$1" | awk '{ print $6 }' | sed 's|^\./|/|; s|/$||' | grep -v '^$' | sort
+}
+installed_paths() {
+  local staging
+  staging=$(mktemp -d)
+  DESTDIR=$staging cmake --install "$build" --component "$1" --prefix /usr >/dev/null
+  (cd "$staging" && find . -mindepth 1 | sed 's|^\.||' | sort)
+  rm -rf "$staging"
+}
+
+listed=$(packaged_paths "$deb")
+check "the package holds exactly what the install rules install" \
+  [ "$listed" == "$(installed_paths runtime)" ]
 for path in /Library/PrivilegedHelperTools/com.quillby.Lumora5.Agent /usr/bin/agentctl \
   /usr/bin/agent-codesign /lib/systemd/system/com.quillby.Lumora5.Agent.service \
   /lib/systemd/system/com.quillby.Lumora5.Agent.socket /etc/quillby-agent/anchors \
@@ -40,13 +49,8 @@ rm -rf "$control"
 # builds against the unpacked package alone, with CMake or with pkg-config.
 dev_deb=$(ls "$build"/quillby-agent-dev_*_amd64.deb 2>/dev/null | head -n 1)
 check "... and build/quillby-agent-dev_VERSION_amd64.deb beside it" [ -n "$dev_deb" ]
-listed=$(dpkg-deb -c "$dev_deb" | awk '{ print $6 }' | sed 's|^\./|/|; s|/$||' | grep -v '^$' | sort)
-staging=$(mktemp -d)
-DESTDIR=$staging cmake --install "$build" --component dev --prefix /usr >/dev/null
-installed=$(cd "$staging" && find . -mindepth 1 | sed 's|^\.||' | sort)
-rm -rf "$staging"
 check "the development package holds exactly what its install rules install" \
-  [ "$listed" == "$installed" ]
+  [ "$(packaged_paths "$dev_deb")" == "$(installed_paths dev)" ]
 
 # Under the build folder, which the sandbox sees as the host does.
 devroot=$build/package-test
