@@ -18,7 +18,7 @@ set(AGENT_DEV_CMAKE_DIR ${AGENT_DEV_ARCH_LIB_DIR}/cmake/QuillbyAgent)
 # The client's libraries, each after the ones it uses (the order the pkg-config file links).
 set(AGENT_CLIENT_LIBRARIES
   ipc_client ipc api tasks utilities platform_archive platform_security platform_loader
-  platform_xpc platform_reactive platform_dispatch platform_foundation)
+  platform_xpc platform_reactive platform_dispatch platform_foundation platform_posix)
 
 # QuillbyAgent::client: everything a client program links.
 add_library(agent_client_sdk INTERFACE)

@@ -1,8 +1,8 @@
 // Treats arbitrary bytes as an ELF file and looks up sections with the section reader, over the
 // whole file and over a prefix of it. Whatever is found must lie inside the bytes looked at and
 // equal them.
-#include "platform/foundation/UniqueFd.h"
 #include "platform/loader/ElfSection.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,5 +1,8 @@
 #include "lipo/ByteSource.h"
 
+#include "platform/posix/ReadWrite.h"
+#include "platform/posix/RetryOnInterrupt.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -22,37 +25,18 @@ bool fitsOffset(uint64_t offset, uint64_t length) {
   return offset <= maxOffset && length <= maxOffset - offset;
 }
 
-int readAll(int fd, void* buffer, size_t length, uint64_t offset) {
-  auto* bytes = static_cast<uint8_t*>(buffer);
-  while (length > 0) {
-    const size_t chunk = size_t(std::min<uint64_t>(length, kMaxChunk));
-    const ssize_t done = ::pread(fd, bytes, chunk, off_t(offset));
-    if (done < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return errno;
-    }
-    if (done == 0) {
-      return EIO; // the file ended before the range did
-    }
-    bytes += done;
-    offset += uint64_t(done);
-    length -= size_t(done);
-  }
-  return 0;
-}
-
 // Copies through a small buffer; used where the kernel cannot copy between the two files.
 int copyThroughBuffer(int inputFd, uint64_t offset, uint64_t length, int outputFd,
                       uint64_t outputOffset) {
   std::vector<uint8_t> buffer(size_t(std::min<uint64_t>(length, kFallbackBufferSize)));
   while (length > 0) {
     const size_t chunk = size_t(std::min<uint64_t>(length, buffer.size()));
-    if (int status = readAll(inputFd, buffer.data(), chunk, offset); status != 0) {
+    if (int status = platform::posix::readFully(inputFd, buffer.data(), chunk, offset);
+        status != 0) {
       return status;
     }
-    if (int status = writeAll(outputFd, buffer.data(), chunk, outputOffset); status != 0) {
+    if (int status = platform::posix::writeAllAt(outputFd, buffer.data(), chunk, outputOffset);
+        status != 0) {
       return status;
     }
     offset += chunk;
@@ -69,35 +53,11 @@ bool kernelCopyUnsupported(int error) {
 
 } // namespace
 
-int writeAll(int fd, const void* buffer, size_t length, uint64_t offset) {
-  if (!fitsOffset(offset, length)) {
-    return EFBIG;
-  }
-  const auto* bytes = static_cast<const uint8_t*>(buffer);
-  while (length > 0) {
-    const size_t chunk = size_t(std::min<uint64_t>(length, kMaxChunk));
-    const ssize_t done = ::pwrite(fd, bytes, chunk, off_t(offset));
-    if (done < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return errno;
-    }
-    if (done == 0) {
-      return EIO;
-    }
-    bytes += done;
-    offset += uint64_t(done);
-    length -= size_t(done);
-  }
-  return 0;
-}
-
 int FileByteSource::read(uint64_t offset, void* buffer, size_t length) const {
   if (!fitsOffset(offset, length)) {
     return EIO;
   }
-  return readAll(fd_.get(), buffer, length, offset);
+  return platform::posix::readFully(fd_.get(), buffer, length, offset);
 }
 
 namespace {
@@ -110,11 +70,9 @@ int copyDataRange(int inputFd, uint64_t offset, uint64_t length, int outputFd,
     loff_t in = loff_t(offset);
     loff_t out = loff_t(outputOffset);
     const size_t chunk = size_t(std::min(length, kMaxChunk));
-    const ssize_t done = ::copy_file_range(inputFd, &in, outputFd, &out, chunk, 0);
+    const ssize_t done = platform::posix::retryOnInterrupt(
+        [&] { return ::copy_file_range(inputFd, &in, outputFd, &out, chunk, 0); });
     if (done < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
       if (kernelCopyUnsupported(errno)) {
         return copyThroughBuffer(inputFd, offset, length, outputFd, outputOffset);
       }
@@ -187,7 +145,8 @@ int MemoryByteSource::copyTo(uint64_t offset, uint64_t length, int outputFd,
   if (offset > bytes_.size() || length > bytes_.size() - offset) {
     return EIO;
   }
-  return writeAll(outputFd, bytes_.data() + offset, size_t(length), outputOffset);
+  return platform::posix::writeAllAt(outputFd, bytes_.data() + offset, size_t(length),
+                                     outputOffset);
 }
 
 } // namespace lipo

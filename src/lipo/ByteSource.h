@@ -56,8 +56,4 @@ private:
   platform::Bytes bytes_;
 };
 
-// Writes all of `length` bytes at `offset` of `fd`, retrying short writes and EINTR.
-// Returns 0 or an errno value.
-int writeAll(int fd, const void* buffer, size_t length, uint64_t offset);
-
 } // namespace lipo

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/foundation/UniqueFd.h"
+#include "platform/posix/UniqueFd.h"
 
 namespace lipo {
 // An owned descriptor of a file the thinning reads or writes.

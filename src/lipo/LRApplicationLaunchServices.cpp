@@ -3,6 +3,7 @@
 #include "lipo/FileDescriptor.h"
 #include "lipo/Sandbox.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/posix/RetryOnInterrupt.h"
 
 #include <algorithm>
 #include <cctype>
@@ -30,10 +31,8 @@ std::optional<std::string> readSmallFile(const std::string& path) {
   std::string bytes(size_t(status.st_size), '\0');
   size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t count = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
-    if (count < 0 && errno == EINTR) {
-      continue;
-    }
+    const ssize_t count = platform::posix::retryOnInterrupt(
+        [&] { return ::read(fd.get(), bytes.data() + done, bytes.size() - done); });
     if (count <= 0) {
       break;
     }

@@ -2,7 +2,8 @@
 
 #include "lipo/FatLayout.h"
 #include "lipo/LipoErrors.h"
-#include "lipo/TemporaryFile.h"
+#include "platform/posix/AtomicFile.h"
+#include "platform/posix/ReadWrite.h"
 
 #include <cerrno>
 #include <climits>
@@ -83,8 +84,8 @@ bool rewrite(const LRFatBinaryFile& file, NSError* error) {
     return false;
   }
 
-  std::optional<TemporaryFile> temporary =
-      TemporaryFile::create(directory.get(), "." + location->name + ".lipo");
+  std::optional<platform::posix::AtomicFile> temporary =
+      platform::posix::AtomicFile::create(directory.get(), "." + location->name + ".lipo.");
   if (!temporary) {
     setError(error, writerError(1, "Can't create temporary output file: " + path));
     return false;
@@ -99,7 +100,8 @@ bool rewrite(const LRFatBinaryFile& file, NSError* error) {
     return false;
   }
   const int fd = temporary->fd();
-  if (int status = writeAll(fd, layout->header.data(), layout->header.size(), 0); status != 0) {
+  if (int status = platform::posix::writeAllAt(fd, layout->header.data(), layout->header.size(), 0);
+      status != 0) {
     setError(error, ioError("Can't write the fat header to", temporaryPath, status));
     return false;
   }
@@ -119,22 +121,15 @@ bool rewrite(const LRFatBinaryFile& file, NSError* error) {
     setError(error, ioError("Can't size", temporaryPath, errno));
     return false;
   }
-  // Owner and group first: changing them clears the set-id bits, which the mode then restores.
-  struct stat written {};
-  if (::fstat(fd, &written) != 0) {
-    setError(error, ioError("Can't examine", temporaryPath, errno));
+  if (auto failure = temporary->keepOwnerAndMode(original)) {
+    using Step = platform::posix::AtomicFile::OwnershipFailure::Step;
+    const char* action = failure->step == Step::examine ? "Can't examine"
+                         : failure->step == Step::owner ? "Can't set the owner of"
+                                                        : "Can't set the permissions of";
+    setError(error, ioError(action, temporaryPath, failure->error));
     return false;
   }
-  if ((written.st_uid != original.st_uid || written.st_gid != original.st_gid) &&
-      ::fchown(fd, original.st_uid, original.st_gid) != 0) {
-    setError(error, ioError("Can't set the owner of", temporaryPath, errno));
-    return false;
-  }
-  if (::fchmod(fd, original.st_mode & 07777) != 0) {
-    setError(error, ioError("Can't set the permissions of", temporaryPath, errno));
-    return false;
-  }
-  if (int status = temporary->replace(location->name); status != 0) {
+  if (int status = temporary->commit(location->name); status != 0) {
     setError(error, NSError::fileManagerError(status, path, true));
     return false;
   }

@@ -1,19 +1,14 @@
 #include "operations/MaintenanceTaskOperations.h"
 
+#include "platform/posix/ChildProcess.h"
 #include "utilities/Log.h"
-#include "utilities/SpawnSetup.h"
 
 #include <atomic>
-#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
+#include <optional>
 
 namespace operations {
 namespace {
@@ -29,57 +24,34 @@ public:
   // cancelled before or cannot be started (`failureReason` then says why).
   bool start(const std::string& path, const std::vector<std::string>& arguments,
              std::string* failureReason) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(path.c_str()));
-    for (const auto& argument : arguments) {
-      // A NUL byte would silently cut the argument short.
-      if (argument.find('\0') != std::string::npos) {
-        *failureReason = "an argument contains a NUL byte";
-        return false;
-      }
-      argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-
-    utilities::SpawnSetup setup;
-    // Descriptors that other code opened without close-on-exec must not reach the tool.
-    posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
-    sigset_t noSignals, allSignals;
-    sigemptyset(&noSignals);
-    sigfillset(&allSignals);
-    posix_spawnattr_setsigmask(&setup.attributes, &noSignals);
-    posix_spawnattr_setsigdefault(&setup.attributes, &allSignals);
-    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
+    platform::posix::SpawnRequest request;
+    request.path = path;
+    request.arguments = arguments;
     std::lock_guard lock(mutex_);
     if (cancelled_) {
       *failureReason = "the repair was cancelled before it started";
       return false;
     }
-    const int spawnError =
-        ::posix_spawn(&pid_, path.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
-    if (spawnError != 0) {
-      pid_ = -1;
-      *failureReason = std::strerror(spawnError);
+    platform::posix::SpawnFailure failure;
+    auto child = platform::posix::ChildProcess::spawn(request, &failure);
+    if (!child) {
+      // A NUL byte would silently cut the argument short.
+      *failureReason = failure.stage == platform::posix::SpawnFailure::Stage::argument
+                           ? "an argument contains a NUL byte"
+                           : std::strerror(failure.error);
       return false;
     }
+    child_.emplace(std::move(*child));
     return true;
   }
 
   // Blocks until the started child exits, reaps it and answers whether it exited with 0.
   bool waitForSuccess() {
-    // Waits without reaping, so that the pid stays reserved for a concurrent terminate().
-    siginfo_t info{};
-    while (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) != 0 &&
-           errno == EINTR) {
-    }
+    // Waits without reaping, so that the pid stays reserved for a concurrent terminate(); only
+    // the reaping needs the lock (terminate() reads nothing that the wait writes).
+    child_->waitForExit();
     std::lock_guard lock(mutex_);
-    int status = 0;
-    pid_t reapedPid;
-    while ((reapedPid = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
-    }
-    reaped_ = true;
-    return reapedPid == pid_ && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return child_->reap() == 0;
   }
 
   // Stops a running child: SIGTERM now, SIGKILL if it is still there after the grace period.
@@ -107,17 +79,16 @@ public:
 private:
   // Requires mutex_.
   bool signalIfRunning(int signal) {
-    if (pid_ <= 0 || reaped_) {
+    if (!child_ || child_->reaped()) {
       return false;
     }
-    ::kill(pid_, signal);
+    child_->signal(signal);
     return true;
   }
 
   const std::chrono::milliseconds gracePeriod_;
   std::mutex mutex_;
-  pid_t pid_ = -1;
-  bool reaped_ = false;
+  std::optional<platform::posix::ChildProcess> child_; // set under mutex_ before the wait
   bool cancelled_ = false;
 };
 

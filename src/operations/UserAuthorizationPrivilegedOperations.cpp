@@ -2,6 +2,9 @@
 
 #include "platform/foundation/PropertyList.h"
 #include "platform/loader/MainBundle.h"
+#include "platform/posix/AtomicFile.h"
+#include "platform/posix/ReadWrite.h"
+#include "platform/posix/RetryOnInterrupt.h"
 #include "utilities/FileManager.h"
 #include "utilities/Log.h"
 #include "utilities/PathComponents.h"
@@ -13,7 +16,6 @@
 #include <fcntl.h>
 #include <limits>
 #include <mutex>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,10 +50,8 @@ std::optional<std::string> readListFile(const std::string& path) {
   std::string bytes;
   char buffer[65536];
   while (true) {
-    ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
+    const ssize_t got =
+        platform::posix::retryOnInterrupt([&] { return ::read(fd.get(), buffer, sizeof buffer); });
     if (got < 0) {
       return std::nullopt;
     }
@@ -65,85 +65,21 @@ std::optional<std::string> readListFile(const std::string& path) {
   }
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(written));
-  }
-  return true;
-}
-
-// A new file beside the list, removed again unless it was renamed over the list.
-class TemporaryListFile {
-public:
-  explicit TemporaryListFile(const std::string& folder) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 16 && !fd_; ++attempt) {
-      std::string candidate = utilities::appendingPathComponent(
-          folder, std::string(".") + UserAuthorizationPrivilegedOperations::kAllowedListFileName +
-                      "." + std::to_string(random()));
-      fd_.reset(
-          ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-      if (fd_) {
-        path_ = std::move(candidate);
-      } else if (errno != EEXIST) {
-        return;
-      }
-    }
-  }
-  ~TemporaryListFile() {
-    if (!path_.empty()) {
-      ::unlink(path_.c_str());
-    }
-  }
-  TemporaryListFile(const TemporaryListFile&) = delete;
-  TemporaryListFile& operator=(const TemporaryListFile&) = delete;
-
-  // Writes the bytes with that owner and mode whatever the umask, and flushes them to the
-  // disk. The owner goes first: changing it clears set-id bits, which the mode restores.
-  bool write(std::string_view bytes, uid_t owner, gid_t group, mode_t mode) {
-    return fd_ && ::fchown(fd_.get(), owner, group) == 0 && ::fchmod(fd_.get(), mode) == 0 &&
-           writeAll(fd_.get(), bytes) && ::fsync(fd_.get()) == 0;
-  }
-
-  // Puts the file in place of `target` in one step: a reader sees the old list or the new
-  // one, never a part of it.
-  bool renameOver(const std::string& target) {
-    fd_.reset();
-    if (::rename(path_.c_str(), target.c_str()) != 0) {
-      return false;
-    }
-    path_.clear();
-    return true;
-  }
-
-private:
-  utilities::UniqueFd fd_;
-  std::string path_;
-};
-
-// Makes the rename itself durable.
-bool syncFolder(const std::string& folder) {
-  utilities::UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return fd && ::fsync(fd.get()) == 0;
-}
-
-bool replaceListFile(const std::string& folder, const std::string& path, std::string_view bytes) {
-  TemporaryListFile temporary(folder);
+bool replaceListFile(const std::string& folder, std::string_view bytes) {
+  const std::string name = UserAuthorizationPrivilegedOperations::kAllowedListFileName;
+  const std::string path = utilities::appendingPathComponent(folder, name);
   // The list keeps whatever owner and mode it was given; a new one is root's, mode 0644.
   struct stat existing {};
   const bool replacing = ::lstat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
   const uid_t owner = replacing ? existing.st_uid : 0;
   const gid_t group = replacing ? existing.st_gid : 0;
   const mode_t mode = replacing ? existing.st_mode & 07777 : 0644;
-  return temporary.write(bytes, owner, group, mode) && temporary.renameOver(path) &&
-         syncFolder(folder);
+  // A reader sees the old list or the new one, never a part of it; the rename itself is made
+  // durable too.
+  auto temporary = platform::posix::AtomicFile::create(folder, "." + name + ".", 0644);
+  return temporary && !temporary->keepOwnerAndMode(owner, group, mode) &&
+         platform::posix::writeAll(temporary->fd(), bytes) == 0 &&
+         temporary->commit(name, platform::posix::AtomicFile::Durability::fileAndDirectory) == 0;
 }
 
 } // namespace
@@ -176,7 +112,7 @@ bool UserAuthorizationPrivilegedOperations::addUserToAllowedList(uint32_t uid) c
       return true;
     }
     uids.push_back(uid);
-    return replaceListFile(folder, path, encodeAllowedList(uids));
+    return replaceListFile(folder, encodeAllowedList(uids));
   } catch (const std::exception&) {
     return false;
   }

@@ -1,11 +1,10 @@
 #include "tasks/KLVDirectoryEmptiness.h"
 
+#include "platform/posix/DirectoryReader.h"
+
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <unistd.h>
 
 namespace tasks {
 
@@ -31,38 +30,28 @@ bool klv_isDirectoryEmptyAtPath(const std::optional<std::string>& path,
                        NSError(kKLVFastDirectoryEnumeratorErrorDomain, kKLVFastDirectoryEmptyPath));
     return false;
   }
-  const int fd = ::open(path->c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
-  DIR* directory = fd >= 0 ? ::fdopendir(fd) : nullptr;
-  if (directory == nullptr) {
-    const int openError = errno;
-    if (fd >= 0) {
-      ::close(fd);
-    }
-    platform::setError(error, directoryError(kKLVFastDirectoryOpenFailed, openError));
+  auto directory = platform::posix::DirectoryReader::open(*path);
+  if (!directory) {
+    platform::setError(error, directoryError(kKLVFastDirectoryOpenFailed, errno));
     return false;
   }
   bool empty = true;
   while (true) {
-    errno = 0;
-    const dirent* entry = ::readdir(directory);
-    if (entry == nullptr) {
-      if (errno != 0) {
+    const auto name = directory->next();
+    if (!name) {
+      if (directory->error() != 0) {
         empty = false;
-        platform::setError(error, directoryError(kKLVFastDirectoryReadFailed, errno));
+        platform::setError(error, directoryError(kKLVFastDirectoryReadFailed, directory->error()));
       }
       break;
     }
-    const char* name = entry->d_name;
-    const bool ignored =
-        std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 ||
-        std::find(ignoreEntries.begin(), ignoreEntries.end(), name) != ignoreEntries.end();
-    if (!ignored) {
+    if (std::find(ignoreEntries.begin(), ignoreEntries.end(), *name) == ignoreEntries.end()) {
       empty = false;
       break;
     }
   }
-  if (::closedir(directory) != 0) {
-    platform::setError(error, directoryError(kKLVFastDirectoryCloseFailed, errno));
+  if (const int closeError = directory->close(); closeError != 0) {
+    platform::setError(error, directoryError(kKLVFastDirectoryCloseFailed, closeError));
   }
   return empty;
 }

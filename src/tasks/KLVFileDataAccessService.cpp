@@ -1,6 +1,8 @@
 #include "tasks/KLVFileDataAccessService.h"
 
-#include "platform/foundation/UniqueFd.h"
+#include "platform/posix/ReadWrite.h"
+#include "platform/posix/RetryOnInterrupt.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -46,12 +48,10 @@ std::optional<platform::Bytes> readPrefix(int fd, size_t length) {
     const size_t filled = bytes.size();
     const size_t wanted = std::min(kChunkLength, length - filled);
     bytes.resize(filled + wanted);
-    const ssize_t got = ::pread(fd, bytes.data() + filled, wanted, static_cast<off_t>(filled));
+    const ssize_t got = platform::posix::retryOnInterrupt(
+        [&] { return ::pread(fd, bytes.data() + filled, wanted, static_cast<off_t>(filled)); });
     const int readErrno = errno;
     bytes.resize(filled + static_cast<size_t>(std::max<ssize_t>(got, 0)));
-    if (got < 0 && readErrno == EINTR) {
-      continue;
-    }
     if (got < 0) {
       errno = readErrno;
       return std::nullopt;
@@ -61,25 +61,6 @@ std::optional<platform::Bytes> readPrefix(int fd, size_t length) {
     }
   }
   return bytes;
-}
-
-bool writeAll(int fd, const platform::Bytes& bytes) {
-  size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t put =
-        ::pwrite(fd, bytes.data() + written, bytes.size() - written, static_cast<off_t>(written));
-    if (put < 0 && errno == EINTR) {
-      continue;
-    }
-    if (put <= 0) {
-      if (put == 0) {
-        errno = EIO;
-      }
-      return false;
-    }
-    written += static_cast<size_t>(put);
-  }
-  return true;
 }
 
 } // namespace
@@ -124,7 +105,7 @@ bool KLVFileDataAccessService::replaceDataWithURL(const platform::URL& url, size
   if (stop || !replacement) {
     return false;
   }
-  if (!writeAll(fd.get(), *replacement) ||
+  if (platform::posix::writeAllAt(fd.get(), replacement->data(), replacement->size(), 0) != 0 ||
       ::ftruncate(fd.get(), static_cast<off_t>(replacement->size())) != 0) {
     platform::setError(error, NSError::fileManagerError(errno, path, true));
     return false;

@@ -1,5 +1,6 @@
 #include "tasks/KLVFileTreeEnumerator.h"
 
+#include "platform/posix/DirectoryReader.h"
 #include "tasks/KLVURLProperties.h"
 
 #include <algorithm>
@@ -84,28 +85,19 @@ struct DirectoryEntry {
 // The entries of the folder at `path` (not "." and ".."), each with its lstat, sorted by name;
 // none when the folder cannot be opened as a folder without following a link.
 std::optional<std::vector<DirectoryEntry>> readEntries(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    return std::nullopt;
-  }
-  DIR* directory = ::fdopendir(fd);
-  if (directory == nullptr) {
-    ::close(fd);
+  auto directory = platform::posix::DirectoryReader::open(path, O_NOFOLLOW);
+  if (!directory) {
     return std::nullopt;
   }
   std::vector<DirectoryEntry> entries;
-  while (const dirent* entry = ::readdir(directory)) {
-    const std::string_view name = entry->d_name;
-    if (name == "." || name == "..") {
-      continue;
-    }
-    DirectoryEntry item{std::string(name), {}};
-    if (::fstatat(fd, entry->d_name, &item.status, AT_SYMLINK_NOFOLLOW) != 0) {
+  while (const auto name = directory->next()) {
+    DirectoryEntry item{std::string(*name), {}};
+    if (::fstatat(directory->fd(), name->data(), &item.status, AT_SYMLINK_NOFOLLOW) != 0) {
       item.status = {};
     }
     entries.push_back(std::move(item));
   }
-  ::closedir(directory);
+  directory.reset();
   std::sort(entries.begin(), entries.end(),
             [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
   return entries;

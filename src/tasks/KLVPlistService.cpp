@@ -1,35 +1,13 @@
 #include "tasks/KLVPlistService.h"
 
-#include "platform/foundation/UniqueFd.h"
+#include "platform/posix/ReadWrite.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace tasks {
-namespace {
-
-bool writeAll(int fd, const std::string& bytes) {
-  const char* data = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t written = ::write(fd, data, left);
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      if (written == 0) {
-        errno = EIO;
-      }
-      return false;
-    }
-    data += written;
-    left -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
-} // namespace
 
 bool KLVPlistService::writeDictionary(const platform::PropertyList& dictionary,
                                       const platform::URL& url, platform::NSError* error) const {
@@ -52,8 +30,7 @@ bool KLVPlistService::writeDictionary(const platform::PropertyList& dictionary,
     platform::setError(error, platform::NSError::fileManagerError(errno, path, true));
     return false;
   }
-  if (!writeAll(fd.get(), bytes)) {
-    const int writeErrno = errno;
+  if (const int writeErrno = platform::posix::writeAll(fd.get(), bytes); writeErrno != 0) {
     ::unlink(path.c_str());
     platform::setError(error, platform::NSError::fileManagerError(writeErrno, path, true));
     return false;

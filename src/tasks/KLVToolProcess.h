@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/foundation/NSError.h"
-#include "platform/foundation/UniqueFd.h"
+#include "platform/posix/ChildProcess.h"
 #include "tasks/KLVTaskRunnerService.h"
 
 #include <chrono>
@@ -39,12 +39,11 @@ public:
   static std::optional<KLVToolProcess> launch(const KLVTaskRunnerInput& input,
                                               platform::NSError* launchError);
 
-  KLVToolProcess(KLVToolProcess&& other) noexcept;
+  KLVToolProcess(KLVToolProcess&& other) noexcept = default;
   KLVToolProcess& operator=(KLVToolProcess&&) = delete;
   KLVToolProcess(const KLVToolProcess&) = delete;
-  ~KLVToolProcess();
 
-  pid_t pid() const { return pid_; }
+  pid_t pid() const { return child_.pid(); }
 
   // Drains both pipes until the tool has exited and both reached their end, the deadline (none:
   // no limit) has passed, or `control` asks to cancel. When the tool exited in time but
@@ -63,30 +62,11 @@ public:
   const std::vector<platform::NSError>& readErrors() const { return readErrors_; }
 
 private:
-  struct Stream {
-    platform::UniqueFd fd;
-    std::string bytes;
-    bool truncated = false;
-  };
+  explicit KLVToolProcess(platform::posix::ChildProcess child) : child_(std::move(child)) {}
 
-  KLVToolProcess(pid_t pid, platform::UniqueFd pidfd, platform::UniqueFd value,
-                 platform::UniqueFd error);
-
-  // Reads what is available now; closes the stream at its end or on a read error.
-  void drain(Stream& stream);
-  // Notes the tool's exit, without reaping it, if it has exited.
-  void checkExit();
-  // Waits up to `limit` for the tool to exit.
-  void waitForExit(std::chrono::milliseconds limit);
-  void signalGroup(int signal) const;
-
-  pid_t pid_ = -1;
-  platform::UniqueFd pidfd_;
-  Stream value_;
-  Stream error_;
-  bool exited_ = false;
-  bool reaped_ = false;
-  int status_ = -1;
+  platform::posix::ChildProcess child_; // kills and reaps a tool that is still there
+  platform::posix::ChildProcess::Capture value_;
+  platform::posix::ChildProcess::Capture error_;
   std::vector<platform::NSError> readErrors_;
 };
 

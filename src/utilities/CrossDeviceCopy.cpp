@@ -1,5 +1,6 @@
 #include "utilities/CrossDeviceCopy.h"
 
+#include "platform/posix/RetryOnInterrupt.h"
 #include "utilities/FileManager.h"
 #include "utilities/TreeWalk.h"
 #include "utilities/UniqueFd.h"
@@ -28,11 +29,9 @@ void copyAttributes(int fd, const struct stat& info) {
 bool copyFileContents(int from, int to, off_t size) {
   off_t left = size;
   while (left > 0) {
-    ssize_t sent =
-        ::sendfile(to, from, nullptr, static_cast<size_t>(std::min<off_t>(left, 1 << 30)));
-    if (sent < 0 && errno == EINTR) {
-      continue;
-    }
+    const ssize_t sent = platform::posix::retryOnInterrupt([&] {
+      return ::sendfile(to, from, nullptr, static_cast<size_t>(std::min<off_t>(left, 1 << 30)));
+    });
     if (sent <= 0) {
       return sent == 0; // the file shrank meanwhile: what was there is copied
     }

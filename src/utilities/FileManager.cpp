@@ -1,5 +1,6 @@
 #include "utilities/FileManager.h"
 
+#include "platform/posix/DirectoryReader.h"
 #include "utilities/CrossDeviceCopy.h"
 #include "utilities/PathComponents.h"
 #include "utilities/TreeWalk.h"
@@ -7,7 +8,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -164,23 +164,16 @@ FileManager::contentsOfDirectoryAtPath(const std::string& path, NSError* error) 
     fail(error, ENOENT, path, false);
     return std::nullopt;
   }
-  DIR* directory = ::opendir(path.c_str());
-  if (directory == nullptr) {
+  auto directory = platform::posix::DirectoryReader::open(path);
+  if (!directory) {
     fail(error, errno, path, false);
     return std::nullopt;
   }
   std::vector<std::string> names;
-  errno = 0;
-  while (dirent* entry = ::readdir(directory)) {
-    const char* name = entry->d_name;
-    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
-      continue;
-    }
-    names.emplace_back(name);
+  while (auto name = directory->next()) {
+    names.emplace_back(*name);
   }
-  int readError = errno;
-  ::closedir(directory);
-  if (readError != 0) {
+  if (const int readError = directory->error(); readError != 0) {
     fail(error, readError, path, false);
     return std::nullopt;
   }

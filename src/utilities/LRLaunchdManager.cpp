@@ -1,5 +1,6 @@
 #include "utilities/LRLaunchdManager.h"
 
+#include "platform/posix/RetryOnInterrupt.h"
 #include "utilities/FileManager.h"
 #include "utilities/FileManagerAdditions.h"
 #include "utilities/LRTaskRunner.h"
@@ -49,10 +50,8 @@ std::optional<platform::PropertyList> readJobFile(const std::string& path) {
   bytes.resize(kMaxJobFileBytes + 1);
   size_t length = 0;
   while (length < bytes.size()) {
-    ssize_t got = ::read(fd.get(), bytes.data() + length, bytes.size() - length);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
+    const ssize_t got = platform::posix::retryOnInterrupt(
+        [&] { return ::read(fd.get(), bytes.data() + length, bytes.size() - length); });
     if (got < 0) {
       return std::nullopt;
     }

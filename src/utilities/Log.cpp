@@ -1,6 +1,7 @@
 #include "utilities/Log.h"
 
 #include "platform/foundation/URL.h"
+#include "platform/posix/ReadWrite.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -103,19 +104,7 @@ void log(std::string_view format, std::initializer_list<std::string_view> argume
   }
   line += '\n';
   // One write per line keeps lines of concurrent callers whole.
-  const char* data = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    ssize_t written = ::write(STDERR_FILENO, data, left);
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      return;
-    }
-    data += written;
-    left -= static_cast<size_t>(written);
-  }
+  (void)platform::posix::writeAll(STDERR_FILENO, line);
 }
 
 std::string describeError(const platform::NSError& error) {

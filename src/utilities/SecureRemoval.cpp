@@ -1,3 +1,4 @@
+#include "platform/posix/ReadWrite.h"
 #include "utilities/FileManagerAdditions.h"
 #include "utilities/Log.h"
 #include "utilities/PathComponents.h"
@@ -70,14 +71,10 @@ private:
     off_t offset = 0;
     while (offset < opened.st_size) {
       size_t chunk = static_cast<size_t>(std::min<off_t>(opened.st_size - offset, kOverwriteChunk));
-      ssize_t written = ::pwrite(fd.get(), noise_.data(), chunk, offset);
-      if (written < 0 && errno == EINTR) {
-        continue;
-      }
-      if (written <= 0) {
+      if (platform::posix::writeAllAt(fd.get(), noise_.data(), chunk, uint64_t(offset)) != 0) {
         return false;
       }
-      offset += written;
+      offset += off_t(chunk);
     }
     return ::fdatasync(fd.get()) == 0;
   }

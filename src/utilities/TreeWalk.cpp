@@ -1,5 +1,6 @@
 #include "utilities/TreeWalk.h"
 
+#include "platform/posix/RetryOnInterrupt.h"
 #include "utilities/UniqueFd.h"
 
 #include <cerrno>
@@ -38,11 +39,9 @@ struct Level {
 bool readEntries(int fd, std::vector<Entry>& entries) {
   alignas(8) char buffer[32768];
   for (;;) {
-    ssize_t got = ::getdents64(fd, buffer, sizeof buffer);
+    const ssize_t got =
+        platform::posix::retryOnInterrupt([&] { return ::getdents64(fd, buffer, sizeof buffer); });
     if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
       return false;
     }
     if (got == 0) {

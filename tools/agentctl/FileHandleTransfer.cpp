@@ -1,21 +1,17 @@
 #include "FileHandleTransfer.h"
 
+#include "platform/posix/ReadWrite.h"
+#include "platform/posix/RetryOnInterrupt.h"
+
 #include <cerrno>
 #include <unistd.h>
 
 namespace agentctl {
 
 bool writeAll(int descriptor, std::string_view text, platform::NSError* error) {
-  while (!text.empty()) {
-    const ssize_t written = ::write(descriptor, text.data(), text.size());
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      platform::setError(error, platform::NSError::posix(errno));
-      return false;
-    }
-    text.remove_prefix(static_cast<size_t>(written));
+  if (const int failure = platform::posix::writeAll(descriptor, text); failure != 0) {
+    platform::setError(error, platform::NSError::posix(failure));
+    return false;
   }
   return true;
 }
@@ -23,14 +19,12 @@ bool writeAll(int descriptor, std::string_view text, platform::NSError* error) {
 bool copyToEnd(int descriptor, int output, platform::NSError* error) {
   char buffer[64 * 1024];
   for (;;) {
-    const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
+    const ssize_t count = platform::posix::retryOnInterrupt(
+        [&] { return ::read(descriptor, buffer, sizeof buffer); });
     if (count == 0) {
       return true;
     }
     if (count < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
       platform::setError(error, platform::NSError::posix(errno));
       return false;
     }

@@ -1,5 +1,7 @@
 #include "platform/foundation/UUID.h"
 
+#include "platform/posix/RetryOnInterrupt.h"
+
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -35,11 +37,9 @@ std::atomic<uint64_t> forkGeneration{0};
 void fillFromKernel(uint8_t* data, size_t size) {
   size_t filled = 0;
   while (filled < size) {
-    ssize_t got = getrandom(data + filled, size - filled, 0);
+    const ssize_t got =
+        posix::retryOnInterrupt([&] { return getrandom(data + filled, size - filled, 0); });
     if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
       throw std::runtime_error("getrandom failed");
     }
     filled += static_cast<size_t>(got);

@@ -1,7 +1,7 @@
 #include "platform/loader/DynamicLoader.h"
 
-#include "platform/foundation/UniqueFd.h"
 #include "platform/loader/ElfSection.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #include "platform/loader/ElfSection.h"
 
-#include "platform/foundation/ReadFully.h"
+#include "platform/posix/ReadWrite.h"
 
 #include <cerrno>
 #include <cstring>
@@ -54,7 +54,7 @@ ElfSectionLookup readElfSection(int fd, uint64_t fileLength, std::string_view na
   };
 
   uint8_t header[64] = {};
-  if (fileLength < 16 || !platform::readFully(fd, header, 16, 0) ||
+  if (fileLength < 16 || platform::posix::readFully(fd, header, 16, 0) != 0 ||
       std::memcmp(header,
                   "\x7F"
                   "ELF",
@@ -65,7 +65,8 @@ ElfSectionLookup readElfSection(int fd, uint64_t fileLength, std::string_view na
   if (layout == nullptr || header[5] != 1 || header[6] != 1) {
     return malformed("unsupported ELF class, byte order or version");
   }
-  if (fileLength < layout->headerSize || !platform::readFully(fd, header, layout->headerSize, 0)) {
+  if (fileLength < layout->headerSize ||
+      platform::posix::readFully(fd, header, layout->headerSize, 0) != 0) {
     return malformed("truncated ELF header");
   }
   const ElfLayout& elf = *layout;
@@ -84,7 +85,7 @@ ElfSectionLookup readElfSection(int fd, uint64_t fileLength, std::string_view na
   }
   // Large files keep the real count and name-table index in section header 0.
   std::vector<uint8_t> first(entrySize);
-  if (!platform::readFully(fd, first.data(), entrySize, sectionTableOffset)) {
+  if (platform::posix::readFully(fd, first.data(), entrySize, sectionTableOffset) != 0) {
     return malformed("cannot read section table");
   }
   if (sectionCount == 0) {
@@ -101,7 +102,7 @@ ElfSectionLookup readElfSection(int fd, uint64_t fileLength, std::string_view na
     return malformed("section name table index out of bounds");
   }
   std::vector<uint8_t> table(sectionCount * entrySize);
-  if (!platform::readFully(fd, table.data(), table.size(), sectionTableOffset)) {
+  if (platform::posix::readFully(fd, table.data(), table.size(), sectionTableOffset) != 0) {
     return malformed("cannot read section table");
   }
   auto field = [&](uint64_t section, size_t offset, size_t width) {
@@ -114,7 +115,7 @@ ElfSectionLookup readElfSection(int fd, uint64_t fileLength, std::string_view na
     return malformed("section name table out of bounds");
   }
   std::string names(namesSize, '\0');
-  if (!platform::readFully(fd, names.data(), namesSize, namesOffset)) {
+  if (platform::posix::readFully(fd, names.data(), namesSize, namesOffset) != 0) {
     return malformed("cannot read section name table");
   }
 
@@ -141,7 +142,7 @@ ElfSectionLookup readElfSection(int fd, uint64_t fileLength, std::string_view na
     }
     lookup.offset = offset;
     lookup.bytes.resize(size);
-    if (!platform::readFully(fd, lookup.bytes.data(), size, offset)) {
+    if (platform::posix::readFully(fd, lookup.bytes.data(), size, offset) != 0) {
       return malformed("cannot read section");
     }
     lookup.outcome = ElfSectionLookup::Outcome::found;

@@ -1,7 +1,8 @@
 #include "platform/log/OSLog.h"
 
+#include "platform/posix/ReadWrite.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <unistd.h>
 
 namespace platform {
@@ -13,17 +14,7 @@ OSLog::Sink& sink() {
 }
 
 void writeAll(const std::string& line) {
-  size_t done = 0;
-  while (done < line.size()) {
-    ssize_t written = ::write(STDERR_FILENO, line.data() + done, line.size() - done);
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      return; // logging never fails the caller
-    }
-    done += static_cast<size_t>(written);
-  }
+  (void)posix::writeAll(STDERR_FILENO, line); // logging never fails the caller
 }
 
 } // namespace

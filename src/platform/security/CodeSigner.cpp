@@ -1,5 +1,8 @@
 #include "platform/security/CodeSigner.h"
 
+#include "platform/posix/AtomicFile.h"
+#include "platform/posix/ReadWrite.h"
+#include "platform/posix/RetryOnInterrupt.h"
 #include "platform/security/FileDigest.h"
 #include "platform/security/OpenSSLTypes.h"
 #include "platform/security/SignatureTrailer.h"
@@ -25,51 +28,10 @@ NSError signingError(const std::string& message, const std::string& path) {
                  {{NSLocalizedDescriptionKey, message}, {NSFilePathErrorKey, path}});
 }
 
-// A temporary file that is removed unless it was renamed into place.
-class TemporaryFile {
-public:
-  explicit TemporaryFile(const std::string& target) : path_(target + ".sign-XXXXXX") {
-    fd_ = UniqueFd(::mkostemp(path_.data(), O_CLOEXEC));
-  }
-  ~TemporaryFile() {
-    if (!committed_) {
-      ::unlink(path_.c_str());
-    }
-  }
-  int fd() const { return fd_.get(); }
-  bool valid() const { return fd_.valid(); }
-  const std::string& path() const { return path_; }
-  bool commit(const std::string& target) {
-    if (::fsync(fd_.get()) != 0) {
-      return false;
-    }
-    fd_.reset();
-    if (::rename(path_.c_str(), target.c_str()) != 0) {
-      return false;
-    }
-    committed_ = true;
-    return true;
-  }
-
-private:
-  std::string path_;
-  UniqueFd fd_;
-  bool committed_ = false;
-};
-
-bool writeAll(int fd, const char* bytes, size_t length) {
-  while (length > 0) {
-    ssize_t done = ::write(fd, bytes, length);
-    if (done < 0 && errno == EINTR) {
-      continue;
-    }
-    if (done <= 0) {
-      return false;
-    }
-    bytes += done;
-    length -= static_cast<size_t>(done);
-  }
-  return true;
+// The folder part of `path` ("" for a bare name, so that the folder is the current one).
+std::string folderPrefix(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 BioPtr openPem(const std::string& path) {
@@ -86,11 +48,9 @@ bool copyAndHash(int from, int to, uint64_t length, Sha256Digest& digest) {
   uint64_t offset = 0;
   while (offset < length) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyChunk, length - offset));
-    ssize_t got = ::pread(from, buffer.get(), want, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got <= 0 || !writeAll(to, buffer.get(), static_cast<size_t>(got))) {
+    const ssize_t got = posix::retryOnInterrupt(
+        [&] { return ::pread(from, buffer.get(), want, static_cast<off_t>(offset)); });
+    if (got <= 0 || posix::writeAll(to, buffer.get(), static_cast<size_t>(got)) != 0) {
       return false;
     }
     EVP_DigestUpdate(context.get(), buffer.get(), static_cast<size_t>(got));
@@ -177,15 +137,19 @@ bool signFile(const std::string& path, const SigningParameters& parameters, NSEr
     return false;
   }
 
-  TemporaryFile output(path);
-  if (!output.valid()) {
-    setError(error, NSError::fileManagerError(errno, output.path(), true));
+  // The signed copy is written beside the file and renamed over it once complete.
+  const std::string folder = folderPrefix(path);
+  const std::string name = path.substr(folder.size());
+  auto output = posix::AtomicFile::create(folder.empty() ? "." : folder, name + ".sign-");
+  if (!output) {
+    setError(error, NSError::fileManagerError(errno, path + ".sign-XXXXXX", true));
     return false;
   }
+  const std::string outputPath = folder + output->name();
   SignedContent content;
   content.identifier = parameters.identifier;
   content.codeLength = codeLength;
-  if (!copyAndHash(source.get(), output.fd(), codeLength, content.codeDigest)) {
+  if (!copyAndHash(source.get(), output->fd(), codeLength, content.codeDigest)) {
     setError(error, signingError("cannot copy the code", path));
     return false;
   }
@@ -194,17 +158,18 @@ bool signFile(const std::string& path, const SigningParameters& parameters, NSEr
     return false;
   }
   std::string footer = encodeSignatureFooter(static_cast<uint32_t>(blob.size()));
-  if (!writeAll(output.fd(), blob.data(), blob.size()) ||
-      !writeAll(output.fd(), footer.data(), footer.size())) {
-    setError(error, NSError::fileManagerError(errno, output.path(), true));
+  if (posix::writeAll(output->fd(), blob.data(), blob.size()) != 0 ||
+      posix::writeAll(output->fd(), footer.data(), footer.size()) != 0) {
+    setError(error, NSError::fileManagerError(errno, outputPath, true));
     return false;
   }
   // Keep the owner where we may, and the mode always.
-  if (::fchown(output.fd(), status.st_uid, status.st_gid) != 0 && errno != EPERM) {
-    setError(error, NSError::fileManagerError(errno, output.path(), true));
+  if (auto failure = output->keepOwnerAndMode(status, /*ownerMayFail=*/true)) {
+    const bool onCopy = failure->step != posix::AtomicFile::OwnershipFailure::Step::mode;
+    setError(error, NSError::fileManagerError(failure->error, onCopy ? outputPath : path, true));
     return false;
   }
-  if (::fchmod(output.fd(), status.st_mode & 07777) != 0 || !output.commit(path)) {
+  if (output->commit(name, posix::AtomicFile::Durability::file) != 0) {
     setError(error, NSError::fileManagerError(errno, path, true));
     return false;
   }

@@ -1,6 +1,6 @@
 #include "platform/security/DynamicCode.h"
 
-#include "platform/foundation/ReadFully.h"
+#include "platform/posix/ReadWrite.h"
 #include "platform/security/ProcessChecks.h"
 
 #include <cerrno>
@@ -115,7 +115,7 @@ SecStatus DynamicCode::checkStillRunsSameExecutable() const {
 
 size_t DynamicCode::executableWordSize() const {
   unsigned char identification[EI_NIDENT] = {};
-  if (!readFully(staticCode_->descriptor(), identification, sizeof identification, 0)) {
+  if (posix::readFully(staticCode_->descriptor(), identification, sizeof identification, 0) != 0) {
     return 0;
   }
   switch (identification[EI_CLASS]) {

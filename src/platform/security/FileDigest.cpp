@@ -1,5 +1,6 @@
 #include "platform/security/FileDigest.h"
 
+#include "platform/posix/RetryOnInterrupt.h"
 #include "platform/security/OpenSSLTypes.h"
 
 #include <algorithm>
@@ -45,10 +46,8 @@ bool sha256OfFilePrefix(int fd, uint64_t length, Sha256Digest& digest, std::stri
   uint64_t offset = 0;
   while (offset < length) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(kReadChunk, length - offset));
-    ssize_t got = ::pread(fd, buffer.get(), want, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
+    const ssize_t got = posix::retryOnInterrupt(
+        [&] { return ::pread(fd, buffer.get(), want, static_cast<off_t>(offset)); });
     if (got < 0) {
       *failure = std::string("read failed: ") + std::strerror(errno);
       return false;

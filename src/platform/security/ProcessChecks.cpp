@@ -1,5 +1,6 @@
 #include "platform/security/ProcessChecks.h"
 
+#include "platform/posix/RetryOnInterrupt.h"
 #include "platform/security/ProcessStatus.h"
 
 #include <cerrno>
@@ -32,10 +33,8 @@ ReadOutcome readAll(int fd, size_t limit, std::string& contents) {
   contents.clear();
   char buffer[16 * 1024];
   while (true) {
-    ssize_t got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(contents.size()));
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
+    const ssize_t got = posix::retryOnInterrupt(
+        [&] { return ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(contents.size())); });
     if (got < 0) {
       return errno == ESRCH ? ReadOutcome::missing : ReadOutcome::failed;
     }
@@ -169,10 +168,7 @@ UniqueFd peerPidfd(int socketFd) {
 
 bool isPidfdAlive(int pidfd) {
   struct pollfd entry = {pidfd, POLLIN, 0};
-  int ready;
-  do {
-    ready = ::poll(&entry, 1, 0);
-  } while (ready < 0 && errno == EINTR);
+  const int ready = posix::retryOnInterrupt([&] { return ::poll(&entry, 1, 0); });
   return ready == 0;
 }
 
@@ -280,10 +276,8 @@ namespace {
 // all of it, and a read that fills the buffer means the file is too large.
 ReadOutcome readRecord(int fd, size_t limit, std::string& contents) {
   contents.resize(limit + 1);
-  ssize_t got;
-  do {
-    got = ::pread(fd, contents.data(), contents.size(), 0);
-  } while (got < 0 && errno == EINTR);
+  const ssize_t got =
+      posix::retryOnInterrupt([&] { return ::pread(fd, contents.data(), contents.size(), 0); });
   if (got < 0) {
     contents.clear();
     return errno == ESRCH ? ReadOutcome::missing : ReadOutcome::failed;

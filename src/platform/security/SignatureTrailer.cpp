@@ -1,5 +1,7 @@
 #include "platform/security/SignatureTrailer.h"
 
+#include "platform/posix/RetryOnInterrupt.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -53,10 +55,9 @@ SecStatus locateSignatureTrailer(int fd, uint64_t fileSize, SignatureTrailer& tr
     return SecStatus(errSecCSUnsigned, "code object is not signed at all");
   }
   uint8_t footer[kSignatureFooterSize];
-  ssize_t got;
-  do {
-    got = ::pread(fd, footer, sizeof footer, static_cast<off_t>(fileSize - sizeof footer));
-  } while (got < 0 && errno == EINTR);
+  const ssize_t got = posix::retryOnInterrupt([&] {
+    return ::pread(fd, footer, sizeof footer, static_cast<off_t>(fileSize - sizeof footer));
+  });
   if (got != static_cast<ssize_t>(sizeof footer)) {
     return SecStatus(errSecCSSignatureFailed, "cannot read the signature footer");
   }

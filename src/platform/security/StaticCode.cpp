@@ -1,7 +1,7 @@
 #include "platform/security/StaticCode.h"
 
-#include "platform/foundation/ReadFully.h"
 #include "platform/loader/ElfSection.h"
+#include "platform/posix/ReadWrite.h"
 #include "platform/security/FileDigest.h"
 
 #include <cerrno>
@@ -83,8 +83,8 @@ SecStatus StaticCode::createWithDescriptor(UniqueFd fd, const std::string& path,
       locateSignatureTrailer(result->fd_.get(), result->stamp_.size, result->trailer_);
   if (result->signatureStatus_.ok()) {
     std::string blob(result->trailer_.blobLength, '\0');
-    if (!platform::readFully(result->fd_.get(), blob.data(), blob.size(),
-                             result->trailer_.codeLength)) {
+    if (posix::readFully(result->fd_.get(), blob.data(), blob.size(),
+                         result->trailer_.codeLength) != 0) {
       result->signatureStatus_ = SecStatus(errSecCSSignatureFailed, "cannot read the signature");
     } else {
       result->signatureStatus_ = CodeSignature::parse(blob, result->signature_);

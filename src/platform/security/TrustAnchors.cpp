@@ -1,11 +1,12 @@
 #include "platform/security/TrustAnchors.h"
 
+#include "platform/posix/DirectoryReader.h"
+#include "platform/posix/ReadWrite.h"
 #include "platform/security/RootControlledPath.h"
 #include "platform/security/UniqueFd.h"
 
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <openssl/pem.h>
 #include <sys/stat.h>
@@ -56,16 +57,8 @@ SecStatus loadAnchorFile(int directoryFd, const std::string& name, bool producti
     return refused(name + " is too large");
   }
   std::string bytes(static_cast<size_t>(status.st_size), '\0');
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t got = ::read(file.get(), bytes.data() + done, bytes.size() - done);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got <= 0) {
-      return refused(name + ": cannot read");
-    }
-    done += static_cast<size_t>(got);
+  if (posix::readFully(file.get(), bytes.data(), bytes.size(), 0) != 0) {
+    return refused(name + ": cannot read");
   }
   BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
   while (X509Ptr certificate{PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)}) {
@@ -88,19 +81,17 @@ SecStatus TrustAnchors::load(const std::string& directory, Mode mode,
   if (SecStatus status = openAnchorDirectory(directory, production, directoryFd); !status) {
     return status;
   }
-  UniqueFd listingFd(::dup(directoryFd.get()));
-  DIR* listing = listingFd.valid() ? ::fdopendir(listingFd.get()) : nullptr;
-  if (listing == nullptr) {
+  auto listing = posix::DirectoryReader::adopt(UniqueFd(::dup(directoryFd.get())));
+  if (!listing) {
     return refused(directory + ": cannot list");
   }
-  listingFd.release(); // now owned by the listing
   std::vector<std::string> names;
-  while (dirent* entry = ::readdir(listing)) {
-    if (hasPemSuffix(entry->d_name)) {
-      names.emplace_back(entry->d_name);
+  while (auto name = listing->next()) {
+    if (hasPemSuffix(name->data())) {
+      names.emplace_back(*name);
     }
   }
-  ::closedir(listing);
+  listing->close();
   if (names.size() > kMaxAnchorFiles) {
     return refused(directory + " holds too many files");
   }

@@ -1,5 +1,6 @@
 #include "platform/xpc/FrameReader.h"
 
+#include "platform/posix/RetryOnInterrupt.h"
 #include "platform/xpc/TransportError.h"
 
 #include <algorithm>
@@ -86,10 +87,8 @@ ReadOutcome FrameReader::readOnce(int socket, std::vector<ReceivedFrame>& frames
   message.msg_iovlen = 1;
   message.msg_control = controlBuffer_.data();
   message.msg_controllen = controlBuffer_.size();
-  ssize_t received;
-  do {
-    received = ::recvmsg(socket, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
-  } while (received < 0 && errno == EINTR);
+  const ssize_t received = posix::retryOnInterrupt(
+      [&] { return ::recvmsg(socket, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC); });
   if (received < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
       return ReadOutcome::wouldBlock;

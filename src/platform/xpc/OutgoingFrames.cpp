@@ -1,5 +1,6 @@
 #include "platform/xpc/OutgoingFrames.h"
 
+#include "platform/posix/RetryOnInterrupt.h"
 #include "platform/xpc/TransportError.h"
 
 #include <cerrno>
@@ -67,11 +68,9 @@ OutgoingFrames::FlushOutcome OutgoingFrames::flush(int socket, NSError* error) {
         std::memcpy(slots + index * sizeof(int), &descriptor, sizeof(int));
       }
     }
-    const ssize_t sent = ::sendmsg(socket, &header, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t sent = posix::retryOnInterrupt(
+        [&] { return ::sendmsg(socket, &header, MSG_NOSIGNAL | MSG_DONTWAIT); });
     if (sent < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
         return FlushOutcome::wouldBlock;
       }

@@ -1,5 +1,6 @@
 #include "platform/xpc/PeerIdentity.h"
 
+#include "platform/posix/RetryOnInterrupt.h"
 #include "platform/xpc/TransportError.h"
 
 #include <cerrno>
@@ -47,10 +48,7 @@ bool PeerIdentity::isSameProcessAlive() const {
   }
   // A pidfd becomes readable when its process exits.
   pollfd poller{pidfd_.get(), POLLIN, 0};
-  int ready;
-  do {
-    ready = ::poll(&poller, 1, 0);
-  } while (ready < 0 && errno == EINTR);
+  const int ready = posix::retryOnInterrupt([&] { return ::poll(&poller, 1, 0); });
   return ready == 0;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/foundation/UniqueFd.h"
+#include "platform/posix/UniqueFd.h"
 
 namespace platform::xpc {
 using platform::UniqueFd;

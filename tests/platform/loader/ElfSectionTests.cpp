@@ -1,5 +1,5 @@
-#include "platform/foundation/UniqueFd.h"
 #include "platform/loader/ElfSection.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
