@@ -22,14 +22,14 @@ enum class ChildStream {
 
 // What to start: an executable by absolute path, never through a shell.
 struct SpawnRequest {
-  std::string path;                   // also argv[0]
-  std::vector<std::string> arguments; // passed as they are
+  std::string path{};                   // also argv[0]
+  std::vector<std::string> arguments{}; // passed as they are
   // "NAME=value" texts; none: the daemon's own environment.
-  std::optional<std::vector<std::string>> environment;
+  std::optional<std::vector<std::string>> environment{};
   ChildStream input = ChildStream::inherit;
   ChildStream output = ChildStream::inherit;
   ChildStream error = ChildStream::inherit;
-  std::optional<std::string> workingDirectory;
+  std::optional<std::string> workingDirectory{};
   // The child leads a process group of its own, and signals reach the whole group.
   bool ownProcessGroup = false;
 };
@@ -65,14 +65,14 @@ public:
   };
 
   struct PumpOptions {
-    std::string_view input;           // written to the input pipe, which is then closed
+    std::string_view input{};         // written to the input pipe, which is then closed
     Capture* output = nullptr;        // null: the output pipe is drained and dropped
     Capture* error = nullptr;         // null: the error pipe is drained and dropped
     size_t limit = 64u * 1024 * 1024; // bytes kept per capture
     // None: no limit. At the deadline a child that has not exited times out; one that has, but
     // whose pipes are still held by what it left behind, has those killed and counts as done.
-    std::optional<Clock::time_point> deadline;
-    std::function<bool()> isCancelled; // asked about every cancelInterval
+    std::optional<Clock::time_point> deadline{};
+    std::function<bool()> isCancelled{}; // asked about every cancelInterval
     std::chrono::milliseconds cancelInterval{100};
     std::vector<int>* readErrors = nullptr; // receives the errno of each failed read or poll
   };
