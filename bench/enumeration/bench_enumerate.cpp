@@ -7,8 +7,8 @@
 #include "FileTree.h"
 #include "RawRoundTrip.h"
 #include "platform/archive/KeyedArchiver.h"
-#include "tasks/KLVPrivilegedAccessEnumeratorTask.h"
-#include "tasks/TaskClasses.h"
+#include "tasks/model/KLVPrivilegedAccessEnumeratorTask.h"
+#include "tasks/model/TaskClasses.h"
 
 #include <algorithm>
 #include <cstdio>

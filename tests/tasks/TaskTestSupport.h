@@ -2,8 +2,8 @@
 
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
-#include "tasks/KLVPrivilegedAccessTask.h"
-#include "tasks/TaskClasses.h"
+#include "tasks/model/KLVPrivilegedAccessTask.h"
+#include "tasks/model/TaskClasses.h"
 
 #include <memory>
 
