@@ -1,27 +1,8 @@
 #include "tasks/model/KLVPrivilegedAccessCronjobTasks.h"
 
-#include "platform/archive/Collections.h"
-#include "utilities/Log.h"
+#include "tasks/model/TaskExecutors.h"
 
 namespace tasks {
-
-namespace {
-
-// A service over the system's tabs folder, made fresh for one task.
-KLVCronjobService makeCronjobService(double externalUtilityExecutionTimeout) {
-  return KLVCronjobService(std::make_shared<KLVFileDataAccessService>(),
-                           std::make_shared<KLVTaskRunnerService>(),
-                           externalUtilityExecutionTimeout);
-}
-
-std::optional<platform::NSError> errorIfSet(platform::NSError error) {
-  if (error.domain().empty()) {
-    return std::nullopt;
-  }
-  return error;
-}
-
-} // namespace
 
 const platform::archive::ObjectClass& KLVPrivilegedAccessCronjobFetcherTask::classObject() {
   static const platform::archive::ObjectClass objectClass(
@@ -31,22 +12,7 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessCronjobFetcherTask::cla
 }
 
 ResultPtr KLVPrivilegedAccessCronjobFetcherTask::perform() {
-  return performWithService(makeCronjobService(externalUtilityExecutionTimeout()));
-}
-
-ResultPtr
-KLVPrivilegedAccessCronjobFetcherTask::performWithService(const KLVCronjobService& service) const {
-  platform::NSError error;
-  auto jobs = service.fetchJobsWithError(&error);
-  auto fetchError = errorIfSet(std::move(error));
-  if (!jobs && !fetchError) {
-    return KLVResultObject::emptyResult();
-  }
-  platform::archive::ObjectPtr value;
-  if (jobs) {
-    value = platform::archive::NSArray::make({jobs->begin(), jobs->end()});
-  }
-  return KLVResultObject::resultWithValue(std::move(value), std::move(fetchError));
+  return TaskExecutors::shared().perform(*this);
 }
 
 const platform::archive::ObjectClass& KLVPrivilegedAccessCronjobRemoverTask::classObject() {
@@ -70,38 +36,7 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessCronjobRemoverTask::cla
 }
 
 ResultPtr KLVPrivilegedAccessCronjobRemoverTask::perform() {
-  return performWithService(makeCronjobService(externalUtilityExecutionTimeout()));
-}
-
-ResultPtr
-KLVPrivilegedAccessCronjobRemoverTask::performWithService(const KLVCronjobService& service) const {
-  platform::NSError error;
-  auto jobs = service.fetchJobsForUser(userName_, &error);
-  if (!jobs && error.domain().empty()) {
-    // No jobs at all: either there is no crontab, or nothing in it is a job. The removal
-    // reports which.
-    const bool removed = service.removeMatchedCronjobWithSource(cronjobSource_, userName_, &error);
-    return KLVResultObject::resultWithStatus(removed, errorIfSet(std::move(error)));
-  }
-  if (!jobs) {
-    return KLVResultObject::resultWithStatus(false, errorIfSet(std::move(error)));
-  }
-
-  bool removed = false;
-  if (jobs->size() == 1) {
-    // Clearing the crontab is right only when its one job is the named one: the crontab may
-    // have changed since the client listed it.
-    const std::string& onlySource = jobs->front()->cronjobRecord().source();
-    if (onlySource != KLVCronjobUtilityOutputParser::trimmedLine(cronjobSource_)) {
-      utilities::log("The only cron job of %@ is not the one to remove", {userName_});
-      return KLVResultObject::resultWithStatus(
-          false, service.mendError(kKLVCronjobServiceOnlyJobMismatchError, userName_));
-    }
-    removed = service.removeJobsForUser(userName_, &error);
-  } else {
-    removed = service.removeMatchedCronjobWithSource(cronjobSource_, userName_, &error);
-  }
-  return KLVResultObject::resultWithStatus(removed, errorIfSet(std::move(error)));
+  return TaskExecutors::shared().perform(*this);
 }
 
 void KLVPrivilegedAccessCronjobRemoverTask::encodeWithCoder(

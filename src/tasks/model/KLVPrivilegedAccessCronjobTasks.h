@@ -1,6 +1,5 @@
 #pragma once
 
-#include "tasks/cron/KLVCronjobService.h"
 #include "tasks/model/KLVTimeoutTask.h"
 
 #include <string>
@@ -22,8 +21,6 @@ public:
 
   std::string identifier() const override { return kKLVPrivilegedCronjobFetcherTaskIdentifier; }
   ResultPtr perform() override;
-  // The work of `perform` on a given service (tests point one at a folder of their own).
-  ResultPtr performWithService(const KLVCronjobService& service) const;
 };
 
 // Removes one cron job line of one user. Archived "cronjobSource" and "userName". Always a
@@ -47,8 +44,6 @@ public:
 
   std::string identifier() const override { return kKLVPrivilegedCronjobRemoverTaskIdentifier; }
   ResultPtr perform() override;
-  // The work of `perform` on a given service (tests point one at a folder of their own).
-  ResultPtr performWithService(const KLVCronjobService& service) const;
   void encodeWithCoder(platform::archive::KeyedArchiver& coder) const override;
   bool isEqual(const platform::archive::Object& other) const override;
   size_t hash() const override;

@@ -1,8 +1,6 @@
 #include "tasks/model/KLVPrivilegedAccessEmptyDirectoryFetcherTask.h"
 
-#include "platform/archive/Values.h"
-#include "tasks/files/KLVDirectoryEmptiness.h"
-#include "tasks/files/KLVURLProperties.h"
+#include "tasks/model/TaskExecutors.h"
 
 namespace tasks {
 
@@ -14,11 +12,7 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessEmptyDirectoryFetcherTa
 }
 
 ResultPtr KLVPrivilegedAccessEmptyDirectoryFetcherTask::perform() {
-  platform::NSError error;
-  const bool empty = klv_isDirectoryEmptyAtPath(klv_fileSystemPath(url()), {".DS_Store"}, &error);
-  return KLVResultObject::resultWithValue(platform::archive::NSNumber::make(!empty),
-                                          error.domain().empty() ? std::nullopt
-                                                                 : std::optional(error));
+  return TaskExecutors::shared().perform(*this);
 }
 
 } // namespace tasks

@@ -1,9 +1,8 @@
 #include "tasks/model/KLVPrivilegedAccessEnumeratorTask.h"
 
-#include "platform/archive/Collections.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
-#include "tasks/files/KLVURLProperties.h"
+#include "tasks/model/TaskExecutors.h"
 
 namespace tasks {
 
@@ -28,52 +27,7 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessEnumeratorTask::classOb
 }
 
 ResultPtr KLVPrivilegedAccessEnumeratorTask::perform() {
-  filter_ = std::make_unique<KLVDSStoreURLFilter>();
-  enumeratedFileURLs_.clear();
-  rootError_.reset();
-  KLVFileTreeEnumeratorRequest request;
-  request.url = klv_fileSystemPath(rootURL_);
-  request.maxEnumerationDepth = maxEnumerationDepth_;
-  request.filter = filter_.get();
-  KLVFileTreeEnumerator enumerator({request}, this);
-  enumerator.perform();
-  // A root that could not be walked is a failure, not an empty (or one-record) success.
-  auto result = rootError_ ? KLVResultObject::failureResultWithError(*rootError_)
-                           : KLVResultObject::successResultWithValue(
-                                 platform::archive::NSArray::make(std::move(enumeratedFileURLs_)));
-  enumeratedFileURLs_.clear();
-  rootError_.reset();
-  filter_.reset();
-  return result;
-}
-
-void KLVPrivilegedAccessEnumeratorTask::catchError(KLVFileTreeEnumerator&,
-                                                   const platform::NSError& error) {
-  if (!rootError_) {
-    rootError_ = error;
-  }
-}
-
-bool KLVPrivilegedAccessEnumeratorTask::iterateDirectory(KLVFileTreeEnumerator&,
-                                                         const KLVFileTreeItem& item) {
-  // The only alias files here are symbolic links, and the walk reports those as files.
-  if (shouldCollectDirectory_ && !item.isSymbolicLink()) {
-    addItem(item);
-  }
-  return true;
-}
-
-void KLVPrivilegedAccessEnumeratorTask::iterateFile(KLVFileTreeEnumerator&,
-                                                    const KLVFileTreeItem& item) {
-  if (!item.isSymbolicLink()) {
-    addItem(item);
-  }
-}
-
-void KLVPrivilegedAccessEnumeratorTask::addItem(const KLVFileTreeItem& item) {
-  enumeratedFileURLs_.push_back(std::make_shared<KLVPrivilegedURL>(
-      item.path, item.canonicalPath, item.isDirectory(), item.isExecutable(),
-      klv_isMachOBinary(item.path, item.status)));
+  return TaskExecutors::shared().perform(*this);
 }
 
 void KLVPrivilegedAccessEnumeratorTask::encodeWithCoder(

@@ -1,14 +1,9 @@
 #pragma once
 
 #include "platform/foundation/URL.h"
-#include "tasks/files/KLVFileTreeEnumerator.h"
 #include "tasks/model/KLVPrivilegedAccessTask.h"
-#include "tasks/model/KLVPrivilegedURL.h"
 
 #include <cstdint>
-#include <memory>
-#include <optional>
-#include <vector>
 
 namespace tasks {
 
@@ -18,8 +13,7 @@ inline constexpr const char* kKLVPrivilegedAccessEnumeratorTaskIdentifier =
 // Walks a folder tree as root and returns one KLVPrivilegedURL per file (and, when asked, per
 // folder). Symbolic links and ".DS_Store" files are never returned. Archived "rootURL",
 // "shouldCollectDirectory" and "maxEnumerationDepth"; a depth of 0 does not decode.
-class KLVPrivilegedAccessEnumeratorTask final : public KLVPrivilegedAccessTask,
-                                                private KLVFileTreeEnumeratorDelegate {
+class KLVPrivilegedAccessEnumeratorTask final : public KLVPrivilegedAccessTask {
 public:
   KLVPrivilegedAccessEnumeratorTask(platform::URL rootURL, bool shouldCollectDirectory,
                                     uint64_t maxEnumerationDepth)
@@ -45,19 +39,9 @@ public:
   size_t hash() const override;
 
 private:
-  bool iterateDirectory(KLVFileTreeEnumerator& enumerator, const KLVFileTreeItem& item) override;
-  void iterateFile(KLVFileTreeEnumerator& enumerator, const KLVFileTreeItem& item) override;
-  void catchError(KLVFileTreeEnumerator& enumerator, const platform::NSError& error) override;
-  void addItem(const KLVFileTreeItem& item);
-
   platform::URL rootURL_;
   bool shouldCollectDirectory_;
   uint64_t maxEnumerationDepth_;
-  // Exist only while the task runs.
-  std::vector<platform::archive::ObjectPtr> enumeratedFileURLs_;
-  std::unique_ptr<KLVURLFilter> filter_;
-  // The enumerator's error when the root could not be walked at all.
-  std::optional<platform::NSError> rootError_;
 };
 
 } // namespace tasks

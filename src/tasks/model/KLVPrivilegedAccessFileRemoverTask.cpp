@@ -1,6 +1,6 @@
 #include "tasks/model/KLVPrivilegedAccessFileRemoverTask.h"
 
-#include "tasks/files/KLVFileRemoverService.h"
+#include "tasks/model/TaskExecutors.h"
 
 namespace tasks {
 
@@ -12,10 +12,7 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessFileRemoverTask::classO
 }
 
 ResultPtr KLVPrivilegedAccessFileRemoverTask::perform() {
-  platform::NSError error;
-  const bool removed = KLVFileRemoverService().removeFileWithURL(url(), false, &error);
-  return KLVResultObject::resultWithStatus(removed, error.domain().empty() ? std::nullopt
-                                                                           : std::optional(error));
+  return TaskExecutors::shared().perform(*this);
 }
 
 } // namespace tasks

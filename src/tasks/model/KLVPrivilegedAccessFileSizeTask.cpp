@@ -1,7 +1,6 @@
 #include "tasks/model/KLVPrivilegedAccessFileSizeTask.h"
 
-#include "platform/archive/Values.h"
-#include "tasks/files/KLVFileSizeAccessService.h"
+#include "tasks/model/TaskExecutors.h"
 
 namespace tasks {
 
@@ -13,15 +12,7 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessFileSizeTask::classObje
 }
 
 ResultPtr KLVPrivilegedAccessFileSizeTask::perform() {
-  platform::NSError error;
-  const uint64_t size = KLVFileSizeAccessService().fileSizeWithURL(url(), &error);
-  if (size == kKLVInvalidFileSize) {
-    return KLVResultObject::failureResultWithError(error);
-  }
-  // Numbers travel as signed 64-bit integers; no file comes near the sign bit.
-  return KLVResultObject::resultWithValue(
-      platform::archive::NSNumber::make(static_cast<int64_t>(size)),
-      error.domain().empty() ? std::nullopt : std::optional(error));
+  return TaskExecutors::shared().perform(*this);
 }
 
 } // namespace tasks

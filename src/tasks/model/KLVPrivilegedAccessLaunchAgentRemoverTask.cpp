@@ -1,7 +1,6 @@
 #include "tasks/model/KLVPrivilegedAccessLaunchAgentRemoverTask.h"
 
-#include "tasks/files/KLVURLProperties.h"
-#include "tasks/launchd/KLVLaunchdService.h"
+#include "tasks/model/TaskExecutors.h"
 
 namespace tasks {
 
@@ -25,12 +24,7 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessLaunchAgentRemoverTask:
 }
 
 ResultPtr KLVPrivilegedAccessLaunchAgentRemoverTask::perform() {
-  KLVLaunchdService service(utilities::FileManager::defaultManager(), KLVFileRemoverService(),
-                            std::make_shared<KLVTaskRunnerService>(), timeout_);
-  platform::NSError error;
-  const bool removed = service.removeAgentAtPath(klv_fileSystemPath(url()), &error);
-  return KLVResultObject::resultWithStatus(removed, error.domain().empty() ? std::nullopt
-                                                                           : std::optional(error));
+  return TaskExecutors::shared().perform(*this);
 }
 
 void KLVPrivilegedAccessLaunchAgentRemoverTask::encodeWithCoder(

@@ -2,6 +2,7 @@
 
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
+#include "tasks/model/TaskExecutors.h"
 
 namespace tasks {
 
@@ -23,11 +24,7 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessProcessTerminatorTask::
 }
 
 ResultPtr KLVPrivilegedAccessProcessTerminatorTask::perform() {
-  platform::NSError error;
-  const bool killed = KLVProcessManagementService(signalling_)
-                          .killProcessWithIdentifier(processIdentifier_, &error);
-  return KLVResultObject::resultWithStatus(killed, error.domain().empty() ? std::nullopt
-                                                                          : std::optional(error));
+  return TaskExecutors::shared().perform(*this);
 }
 
 void KLVPrivilegedAccessProcessTerminatorTask::encodeWithCoder(

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "tasks/model/KLVPrivilegedAccessTask.h"
-#include "tasks/processes/KLVProcessManagementService.h"
 
 #include <cstdint>
 
@@ -22,8 +21,6 @@ public:
   const platform::archive::ObjectClass& objectClass() const override { return classObject(); }
 
   int32_t processIdentifier() const { return processIdentifier_; }
-  // The system calls that perform uses; tests replace them.
-  void setSignalling(ProcessSignalling signalling) { signalling_ = std::move(signalling); }
 
   std::string identifier() const override {
     return kKLVPrivilegedAccessProcessTerminatorTaskIdentifier;
@@ -38,7 +35,6 @@ public:
 
 private:
   int32_t processIdentifier_;
-  ProcessSignalling signalling_;
 };
 
 } // namespace tasks

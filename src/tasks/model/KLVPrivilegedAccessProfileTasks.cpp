@@ -1,22 +1,8 @@
 #include "tasks/model/KLVPrivilegedAccessProfileTasks.h"
 
-#include "platform/archive/Collections.h"
-#include "tasks/files/KLVPathsProvider.h"
-#include "tasks/profiles/KLVProfileService.h"
+#include "tasks/model/TaskExecutors.h"
 
 namespace tasks {
-namespace {
-
-// The service as both tasks use it: the running system, the process's temporary folder and a
-// fresh runner, with the task's time limit for every run of the tool.
-KLVProfileService makeProfileService(double externalUtilityExecutionTimeout) {
-  return KLVProfileService(platform::SystemVersion::current(), KLVPathsProvider::defaultProvider(),
-                           std::make_shared<KLVTaskRunnerService>(),
-                           std::make_shared<KLVPlistService>(), externalUtilityExecutionTimeout);
-}
-
-} // namespace
-
 const platform::archive::ObjectClass& KLVPrivilegedAccessProfileFetcherTask::classObject() {
   static const platform::archive::ObjectClass objectClass(
       "KLVPrivilegedAccessProfileFetcherTask", &KLVPrivilegedAccessTask::classObject(), true,
@@ -25,14 +11,7 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessProfileFetcherTask::cla
 }
 
 ResultPtr KLVPrivilegedAccessProfileFetcherTask::perform() {
-  platform::NSError error;
-  auto profiles = makeProfileService(externalUtilityExecutionTimeout())
-                      .fetchSystemConfigurationProfiles(&error);
-  if (!profiles) {
-    return KLVResultObject::failureResultWithError(std::move(error));
-  }
-  return KLVResultObject::resultWithValue(
-      platform::archive::NSArray::make({profiles->begin(), profiles->end()}), std::nullopt);
+  return TaskExecutors::shared().perform(*this);
 }
 
 const platform::archive::ObjectClass& KLVPrivilegedAccessProfileRemoverTask::classObject() {
@@ -55,10 +34,7 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessProfileRemoverTask::cla
 }
 
 ResultPtr KLVPrivilegedAccessProfileRemoverTask::perform() {
-  platform::NSError error;
-  const bool removed = makeProfileService(externalUtilityExecutionTimeout())
-                           .uninstallConfigurationProfile(*profile_, &error);
-  return KLVResultObject::resultWithStatus(removed, removed ? std::nullopt : std::optional(error));
+  return TaskExecutors::shared().perform(*this);
 }
 
 void KLVPrivilegedAccessProfileRemoverTask::encodeWithCoder(

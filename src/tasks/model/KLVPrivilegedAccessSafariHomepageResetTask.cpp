@@ -1,9 +1,6 @@
 #include "tasks/model/KLVPrivilegedAccessSafariHomepageResetTask.h"
 
-#include "platform/foundation/Workspace.h"
-#include "tasks/files/KLVPathsProvider.h"
-#include "tasks/homepage/KLVSafariHomepageService.h"
-#include "tasks/profiles/KLVProfileService.h"
+#include "tasks/model/TaskExecutors.h"
 
 namespace tasks {
 
@@ -27,25 +24,7 @@ const platform::archive::ObjectClass& KLVPrivilegedAccessSafariHomepageResetTask
 }
 
 ResultPtr KLVPrivilegedAccessSafariHomepageResetTask::perform() {
-  auto pathsProvider = KLVPathsProvider::providerWithUserName(userName_);
-  if (pathsProvider == nullptr) {
-    return KLVResultObject::failureResultWithError(
-        platform::NSError(kKLVPrivilegedAccessSafariHomepageResetTaskErrorDomain,
-                          kKLVPrivilegedAccessSafariHomepageResetTaskUnknownUser,
-                          {{kKLVEmbeddedUserNameKey, userName_}}));
-  }
-  const auto systemVersion = platform::SystemVersion::current();
-  const double timeout = externalUtilityExecutionTimeout();
-  auto taskRunner = std::make_shared<KLVTaskRunnerService>();
-  auto plistService = std::make_shared<KLVPlistService>();
-  auto profileService = std::make_shared<KLVProfileService>(systemVersion, pathsProvider,
-                                                            taskRunner, plistService, timeout);
-  KLVSafariHomepageService service(KLVBundleIdentifiersProvider(), pathsProvider, systemVersion,
-                                   plistService, profileService, taskRunner,
-                                   platform::Workspace::shared(), timeout);
-  platform::NSError error;
-  const bool reset = service.resetHomepageForUser(userName_, &error);
-  return KLVResultObject::resultWithStatus(reset, reset ? std::nullopt : std::optional(error));
+  return TaskExecutors::shared().perform(*this);
 }
 
 void KLVPrivilegedAccessSafariHomepageResetTask::encodeWithCoder(

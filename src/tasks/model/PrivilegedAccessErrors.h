@@ -11,6 +11,8 @@ namespace tasks {
 inline constexpr const char* kKLVPrivilegedAccessErrorDomain = "kKLVPrivilegedAccessErrorDomain";
 inline constexpr int64_t kKLVPrivilegedAccessDeniedErrorCode = 100500;
 inline constexpr int64_t kKLVPrivilegedAccessUnsupportedFileHandleTypeErrorCode = 100502;
+// A task was performed in a process that registered no executor for its class (a client, say).
+inline constexpr int64_t kKLVPrivilegedAccessNoExecutorErrorCode = 100503;
 
 // The user-information key under which collected errors travel.
 inline constexpr const char* kKLVEmbeddedErrorsKey = "kKLVEmbeddedErrorsKey";

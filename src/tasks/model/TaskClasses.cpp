@@ -19,29 +19,33 @@
 
 namespace tasks {
 
+const std::vector<const platform::archive::ObjectClass*>& taskArchiveClasses() {
+  static const std::vector<const platform::archive::ObjectClass*> classes{
+      &KLVResultObject::classObject(),
+      &KLVPrivilegedURL::classObject(),
+      &KLVConfigurationProfile::classObject(),
+      &KLVCronjobRecord::classObject(),
+      &KLVCronjob::classObject(),
+      &KLVPrivilegedAccessFileRemoverTask::classObject(),
+      &KLVPrivilegedAccessProcessTerminatorTask::classObject(),
+      &KLVPrivilegedAccessLaunchAgentRemoverTask::classObject(),
+      &KLVPrivilegedAccessFileSizeTask::classObject(),
+      &KLVPrivilegedAccessEmptyDirectoryFetcherTask::classObject(),
+      &KLVPrivilegedAccessEnumeratorTask::classObject(),
+      &KLVPrivilegedAccessProfileFetcherTask::classObject(),
+      &KLVPrivilegedAccessProfileRemoverTask::classObject(),
+      &KLVPrivilegedAccessCronjobFetcherTask::classObject(),
+      &KLVPrivilegedAccessCronjobRemoverTask::classObject(),
+      &KLVPrivilegedAccessTeamIdentifierTask::classObject(),
+      &KLVPrivilegedAccessBundleIdentifierTask::classObject(),
+      &KLVPrivilegedAccessSafariHomepageResetTask::classObject(),
+      &KLVPrivilegedAccessFileHandleTask::classObject(),
+  };
+  return classes;
+}
+
 void registerTaskClasses(platform::archive::ClassRegistry& registry) {
-  // The abstract base is left out on purpose: no archive may name it.
-  for (const platform::archive::ObjectClass* objectClass : {
-           &KLVResultObject::classObject(),
-           &KLVPrivilegedURL::classObject(),
-           &KLVConfigurationProfile::classObject(),
-           &KLVCronjobRecord::classObject(),
-           &KLVCronjob::classObject(),
-           &KLVPrivilegedAccessFileRemoverTask::classObject(),
-           &KLVPrivilegedAccessProcessTerminatorTask::classObject(),
-           &KLVPrivilegedAccessLaunchAgentRemoverTask::classObject(),
-           &KLVPrivilegedAccessFileSizeTask::classObject(),
-           &KLVPrivilegedAccessEmptyDirectoryFetcherTask::classObject(),
-           &KLVPrivilegedAccessEnumeratorTask::classObject(),
-           &KLVPrivilegedAccessProfileFetcherTask::classObject(),
-           &KLVPrivilegedAccessProfileRemoverTask::classObject(),
-           &KLVPrivilegedAccessCronjobFetcherTask::classObject(),
-           &KLVPrivilegedAccessCronjobRemoverTask::classObject(),
-           &KLVPrivilegedAccessTeamIdentifierTask::classObject(),
-           &KLVPrivilegedAccessBundleIdentifierTask::classObject(),
-           &KLVPrivilegedAccessSafariHomepageResetTask::classObject(),
-           &KLVPrivilegedAccessFileHandleTask::classObject(),
-       }) {
+  for (const platform::archive::ObjectClass* objectClass : taskArchiveClasses()) {
     registry.registerClass(*objectClass);
   }
 }

@@ -2,6 +2,7 @@
 #include "TaskTestSupport.h"
 #include "platform/archive/Collections.h"
 #include "platform/archive/Values.h"
+#include "tasks/cron/CronjobTaskExecutors.h"
 #include "tasks/model/KLVPrivilegedAccessCronjobTasks.h"
 #include "tasks/model/KLVResultObject.h"
 
@@ -16,7 +17,7 @@ namespace {
 class CronjobTasks : public ::testing::Test, protected CronjobFixture {
 protected:
   ResultPtr remove(const std::string& source, const std::string& user) {
-    return KLVPrivilegedAccessCronjobRemoverTask(source, user, 7.5).performWithService(service);
+    return performWithService(KLVPrivilegedAccessCronjobRemoverTask(source, user, 7.5), service);
   }
 };
 
@@ -83,12 +84,12 @@ TEST_F(CronjobTasks, FailuresComeBackAsStatusResults) {
 
 TEST_F(CronjobTasks, FetcherReturnsJobsThatSurviveTheResultArchive) {
   KLVPrivilegedAccessCronjobFetcherTask task(3);
-  EXPECT_TRUE(task.performWithService(service)->isEmpty());
+  EXPECT_TRUE(performWithService(task, service)->isEmpty());
 
   write("root", "@reboot /sbin/start\n");
   write("alice", "*/5 * * * * \"${HOME}/a b.sh\" > /dev/null\n");
   write("bob", "\xFE\n");
-  auto result = task.performWithService(service);
+  auto result = performWithService(task, service);
   ASSERT_EQ(result->type(), KLVResultObject::mixed);
   EXPECT_EQ(result->error()->code(), 102);
 

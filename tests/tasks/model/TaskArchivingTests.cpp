@@ -23,42 +23,13 @@
 using namespace tasks;
 using platform::URL;
 using tasks_test::archive;
+using tasks_test::everyTaskKind;
 using tasks_test::unarchiveTask;
 
 namespace {
 
 URL fileURL(const char* path) {
   return URL::fileURLWithPath(path);
-}
-
-std::shared_ptr<KLVConfigurationProfile> sampleProfile() {
-  KLVConfigurationProfile::Fields fields{"alice",
-                                         "Wi-Fi",
-                                         "com.example.wifi",
-                                         "1234-ABCD",
-                                         true,
-                                         false,
-                                         platform::Date::fromTimeIntervalSinceReferenceDate(5)};
-  return std::make_shared<KLVConfigurationProfile>(fields);
-}
-
-std::vector<std::shared_ptr<KLVPrivilegedAccessTask>> everyTaskKind() {
-  return {
-      std::make_shared<KLVPrivilegedAccessFileRemoverTask>(fileURL("/tmp/a")),
-      std::make_shared<KLVPrivilegedAccessProcessTerminatorTask>(77),
-      std::make_shared<KLVPrivilegedAccessLaunchAgentRemoverTask>(fileURL("/tmp/job.plist"), 5.0),
-      std::make_shared<KLVPrivilegedAccessFileSizeTask>(fileURL("/tmp/b")),
-      std::make_shared<KLVPrivilegedAccessEmptyDirectoryFetcherTask>(fileURL("/tmp/c")),
-      std::make_shared<KLVPrivilegedAccessEnumeratorTask>(fileURL("/tmp/d"), true, 4),
-      std::make_shared<KLVPrivilegedAccessProfileFetcherTask>(2.0),
-      std::make_shared<KLVPrivilegedAccessProfileRemoverTask>(sampleProfile(), 2.0),
-      std::make_shared<KLVPrivilegedAccessCronjobFetcherTask>(1.5),
-      std::make_shared<KLVPrivilegedAccessCronjobRemoverTask>("* * * * * x", "bob", 1.5),
-      std::make_shared<KLVPrivilegedAccessTeamIdentifierTask>(fileURL("/Applications/A"), true),
-      std::make_shared<KLVPrivilegedAccessBundleIdentifierTask>(fileURL("/Applications/B")),
-      std::make_shared<KLVPrivilegedAccessSafariHomepageResetTask>("carol", 3.0),
-      std::make_shared<KLVPrivilegedAccessFileHandleTask>(fileURL("/tmp/e"), 3),
-  };
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "tasks/model/KLVPrivilegedAccessProcessTerminatorTask.h"
+#include "tasks/processes/ProcessTaskExecutors.h"
 
 #include <cerrno>
 #include <csignal>
@@ -38,8 +39,7 @@ const platform::NSError* underlying(const ResultPtr& result) {
 TEST(ProcessTermination, KillsTheWholeGroupOfTheProcess) {
   std::vector<SentSignal> sent;
   KLVPrivilegedAccessProcessTerminatorTask task(1234);
-  task.setSignalling(recording(sent, 1200));
-  auto result = task.perform();
+  auto result = performWithSignalling(task, recording(sent, 1200));
   EXPECT_TRUE(result->isSuccess());
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].target, -1200);
@@ -50,8 +50,7 @@ TEST(ProcessTermination, RefusesGroupsWhoseSignalWouldReachEveryProcessOrTheAgen
   for (pid_t group : {pid_t(0), pid_t(1), pid_t(500)}) {
     std::vector<SentSignal> sent;
     KLVPrivilegedAccessProcessTerminatorTask task(77);
-    task.setSignalling(recording(sent, group, 500));
-    auto result = task.perform();
+    auto result = performWithSignalling(task, recording(sent, group, 500));
     EXPECT_TRUE(sent.empty()) << "group " << group;
     EXPECT_EQ(result->type(), KLVResultObject::mixed);
     EXPECT_FALSE(result->isSuccess());
