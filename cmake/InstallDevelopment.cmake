@@ -1,7 +1,8 @@
 # The development package (CPack component "dev": the package "quillby-agent-dev") for authors of
 # client programs: the client engine and connectable client, the request and response records,
-# the keyed-archive codec with the task records, their headers, a CMake package
-# (find_package(QuillbyAgent)) and a pkg-config file (quillby-agent).
+# the keyed-archive codec with the task model (the records and task classes, not the root-only
+# services that perform them), their headers, a CMake package (find_package(QuillbyAgent)) and a
+# pkg-config file (quillby-agent).
 include(CMakePackageConfigHelpers)
 
 set(AGENT_DEV_PACKAGE_NAME ${AGENT_PACKAGE_NAME}-dev)
@@ -17,13 +18,13 @@ set(AGENT_DEV_CMAKE_DIR ${AGENT_DEV_ARCH_LIB_DIR}/cmake/QuillbyAgent)
 
 # The client's libraries, each after the ones it uses (the order the pkg-config file links).
 set(AGENT_CLIENT_LIBRARIES
-  ipc_client ipc api tasks utilities platform_archive platform_security platform_loader
-  platform_xpc platform_reactive platform_dispatch platform_foundation platform_posix)
+  ipc_client ipc api tasks_model platform_archive platform_security platform_loader platform_xpc
+  platform_reactive platform_dispatch platform_foundation platform_posix)
 
 # QuillbyAgent::client: everything a client program links.
 add_library(agent_client_sdk INTERFACE)
 set_target_properties(agent_client_sdk PROPERTIES EXPORT_NAME client)
-target_link_libraries(agent_client_sdk INTERFACE ipc_client api tasks)
+target_link_libraries(agent_client_sdk INTERFACE ipc_client api tasks_model)
 
 install(TARGETS ${AGENT_CLIENT_LIBRARIES} agent_client_sdk EXPORT QuillbyAgentTargets
   ARCHIVE DESTINATION ${AGENT_DEV_LIB_DIR} COMPONENT dev)
@@ -35,11 +36,15 @@ install(CODE "
 install(EXPORT QuillbyAgentTargets NAMESPACE QuillbyAgent:: DESTINATION ${AGENT_DEV_CMAKE_DIR}
   COMPONENT dev)
 
-# The headers of those libraries, under the folders they are included by ("ipc/...").
+# The headers of those libraries, under the folders they are included by ("ipc/...", and
+# "tasks/model/..." for the task model alone).
 install(DIRECTORY src/ DESTINATION ${AGENT_DEV_INCLUDE_DIR} COMPONENT dev
   FILES_MATCHING PATTERN "*.h"
   PATTERN "agent" EXCLUDE PATTERN "operations" EXCLUDE PATTERN "lipo" EXCLUDE
-  PATTERN "server" EXCLUDE PATTERN "log" EXCLUDE)
+  PATTERN "server" EXCLUDE PATTERN "log" EXCLUDE PATTERN "tasks" EXCLUDE
+  PATTERN "utilities" EXCLUDE)
+install(DIRECTORY src/tasks/model DESTINATION ${AGENT_DEV_INCLUDE_DIR}/tasks COMPONENT dev
+  FILES_MATCHING PATTERN "*.h")
 
 configure_package_config_file(cmake/dev/QuillbyAgentConfig.cmake.in
   ${CMAKE_BINARY_DIR}/package/QuillbyAgentConfig.cmake INSTALL_DESTINATION ${AGENT_DEV_CMAKE_DIR})
@@ -79,6 +84,6 @@ set(CPACK_DEBIAN_DEV_PACKAGE_RECOMMENDS "${AGENT_PACKAGE_NAME} (= ${AGENT_VERSIO
 set(CPACK_DEBIAN_DEV_DESCRIPTION "client library of the privileged helper agent
 Static libraries and headers for programs that talk to the privileged helper
 agent: the client engine and connectable client, the request and response
-records, and the keyed-archive codec with the task records. Ships a CMake
+records, and the keyed-archive codec with the task records and task classes. Ships a CMake
 package (QuillbyAgent), a pkg-config file (quillby-agent) and an example
 client.")

@@ -7,8 +7,9 @@
 #include "FileTree.h"
 #include "RawRoundTrip.h"
 #include "platform/archive/KeyedArchiver.h"
-#include "tasks/KLVPrivilegedAccessEnumeratorTask.h"
-#include "tasks/TaskClasses.h"
+#include "tasks/TaskExecution.h"
+#include "tasks/model/KLVPrivilegedAccessEnumeratorTask.h"
+#include "tasks/model/TaskClasses.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -88,6 +89,7 @@ long peakResidentKiB() {
 // With a folder argument, the tree is made there (if missing) and kept, for profiling.
 int main(int argc, char** argv) {
   tasks::registerTaskClasses();
+  tasks::registerTaskExecutors();
   char directoryTemplate[] = "/tmp/bench_enumerate.XXXXXX";
   const bool keepTree = argc > 1;
   if (!keepTree && mkdtemp(directoryTemplate) == nullptr) {

@@ -1,7 +1,7 @@
 // Measures the task library's runner against a bare posix_spawn plus waitpid of the same tool
 // in the same run: what the pipes, the pidfd, the time limit and the freeze watchdog cost.
 // Both figures are milliseconds for 1,000 runs.
-#include "tasks/KLVTaskRunnerService.h"
+#include "tasks/processes/KLVTaskRunnerService.h"
 
 #include <chrono>
 #include <cstdio>

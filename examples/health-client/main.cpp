@@ -18,9 +18,9 @@
 #include "platform/archive/KeyedUnarchiver.h"
 #include "platform/archive/Values.h"
 #include "platform/security/ClientHardening.h"
-#include "tasks/KLVPrivilegedAccessFileSizeTask.h"
-#include "tasks/KLVResultObject.h"
-#include "tasks/TaskClasses.h"
+#include "tasks/model/KLVPrivilegedAccessFileSizeTask.h"
+#include "tasks/model/KLVResultObject.h"
+#include "tasks/model/TaskClasses.h"
 
 #include <iostream>
 #include <memory>

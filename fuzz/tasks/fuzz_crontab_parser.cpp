@@ -4,8 +4,8 @@
 // equal to the removed source is left and no record with that source parses again.
 // The first line of the input names the source to remove; the rest is the crontab.
 #include "platform/foundation/URL.h"
-#include "tasks/KLVCronjobService.h"
-#include "tasks/KLVCronjobUtilityOutputParser.h"
+#include "tasks/cron/KLVCronjobService.h"
+#include "tasks/cron/KLVCronjobUtilityOutputParser.h"
 
 #include <cstdint>
 #include <cstdlib>

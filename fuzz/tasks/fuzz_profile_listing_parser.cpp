@@ -5,9 +5,9 @@
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
 #include "platform/foundation/URL.h"
-#include "tasks/KLVConfigurationProfile.h"
-#include "tasks/KLVProfileUtilityOutputParser.h"
-#include "tasks/TaskClasses.h"
+#include "tasks/model/KLVConfigurationProfile.h"
+#include "tasks/model/TaskClasses.h"
+#include "tasks/profiles/KLVProfileUtilityOutputParser.h"
 
 #include <cstdint>
 #include <cstdlib>

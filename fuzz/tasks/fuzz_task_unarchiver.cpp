@@ -4,8 +4,8 @@
 // Tasks are never performed here.
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
-#include "tasks/KLVPrivilegedAccessTask.h"
-#include "tasks/TaskClasses.h"
+#include "tasks/model/KLVPrivilegedAccessTask.h"
+#include "tasks/model/TaskClasses.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,8 +2,9 @@
 
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
-#include "tasks/KLVPrivilegedAccessTask.h"
-#include "tasks/TaskClasses.h"
+#include "tasks/TaskExecution.h"
+#include "tasks/model/KLVPrivilegedAccessTask.h"
+#include "tasks/model/TaskClasses.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -14,8 +15,13 @@ namespace operations {
 using platform::NSError;
 
 PrivilegedAccessPrivilegedOperations::PrivilegedAccessPrivilegedOperations() {
+  // The agent makes its one instance while it registers its handlers, before it listens: from
+  // then on every task class decodes and has its executor.
   static std::once_flag registered;
-  std::call_once(registered, [] { tasks::registerTaskClasses(); });
+  std::call_once(registered, [] {
+    tasks::registerTaskClasses();
+    tasks::registerTaskExecutors();
+  });
 }
 
 PrivilegedAccessPrivilegedOperations::TaskReply

@@ -30,6 +30,7 @@ public:
     std::vector<utilities::UniqueFd> fileDescriptors;
   };
 
+  // Registers the task classes and their executors (once per process).
   PrivilegedAccessPrivilegedOperations();
 
   // Throws the unarchiver's or the archiver's error, or CouldNotUnarchiveTaskError.

@@ -1,7 +1,7 @@
 #include "agent/AuditLog.h"
 #include "api/RemoveFileRequest.h"
 #include "platform/archive/KeyedArchiver.h"
-#include "tasks/KLVPrivilegedAccessFileSizeTask.h"
+#include "tasks/model/KLVPrivilegedAccessFileSizeTask.h"
 
 #include <gtest/gtest.h>
 

@@ -3,10 +3,10 @@
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
 #include "platform/archive/Values.h"
-#include "tasks/KLVPrivilegedAccessFileHandleTask.h"
-#include "tasks/KLVPrivilegedAccessFileRemoverTask.h"
-#include "tasks/KLVPrivilegedAccessProcessTerminatorTask.h"
-#include "tasks/KLVResultObject.h"
+#include "tasks/model/KLVPrivilegedAccessFileHandleTask.h"
+#include "tasks/model/KLVPrivilegedAccessFileRemoverTask.h"
+#include "tasks/model/KLVPrivilegedAccessProcessTerminatorTask.h"
+#include "tasks/model/KLVResultObject.h"
 
 #include <cstdlib>
 #include <fstream>

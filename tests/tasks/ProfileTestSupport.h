@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tasks/KLVTaskRunnerService.h"
+#include "tasks/processes/KLVTaskRunnerService.h"
 
 #include <functional>
 #include <optional>

@@ -2,7 +2,7 @@
 
 #include "ArchiveRendering.h"
 #include "platform/archive/KeyedUnarchiver.h"
-#include "tasks/TaskClasses.h"
+#include "tasks/model/TaskClasses.h"
 
 #include <stdexcept>
 

@@ -2,7 +2,7 @@
 
 #include "platform/foundation/JSON.h"
 #include "platform/foundation/NSError.h"
-#include "tasks/KLVResultObject.h"
+#include "tasks/model/KLVResultObject.h"
 
 #include <cstdint>
 #include <memory>

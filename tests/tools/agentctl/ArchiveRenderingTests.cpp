@@ -2,9 +2,9 @@
 #include "platform/archive/Collections.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/Values.h"
-#include "tasks/KLVConfigurationProfile.h"
-#include "tasks/KLVPrivilegedURL.h"
-#include "tasks/KLVResultObject.h"
+#include "tasks/model/KLVConfigurationProfile.h"
+#include "tasks/model/KLVPrivilegedURL.h"
+#include "tasks/model/KLVResultObject.h"
 
 #include <gtest/gtest.h>
 

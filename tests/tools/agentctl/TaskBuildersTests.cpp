@@ -1,10 +1,10 @@
 #include "TaskBuilders.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
-#include "tasks/KLVPrivilegedAccessEnumeratorTask.h"
-#include "tasks/KLVPrivilegedAccessFileRemoverTask.h"
-#include "tasks/KLVPrivilegedAccessTask.h"
-#include "tasks/TaskClasses.h"
+#include "tasks/model/KLVPrivilegedAccessEnumeratorTask.h"
+#include "tasks/model/KLVPrivilegedAccessFileRemoverTask.h"
+#include "tasks/model/KLVPrivilegedAccessTask.h"
+#include "tasks/model/TaskClasses.h"
 
 #include <gtest/gtest.h>
 
