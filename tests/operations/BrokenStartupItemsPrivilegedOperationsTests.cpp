@@ -1,3 +1,4 @@
+#include "FileTestSupport.h"
 #include "lipo/LipoTestSupport.h"
 #include "operations/BrokenStartupItemsPrivilegedOperations.h"
 #include "utilities/LRLaunchdManager.h"
@@ -10,20 +11,10 @@ namespace {
 
 using lipo::test::exists;
 using lipo::test::TemporaryDirectory;
+using test::readText;
+using test::writeText;
 
 constexpr const char* kIdentifier = "com.quillby.Lumora5.Agent";
-
-void writeText(const std::string& path, const std::string& text, mode_t mode = 0644) {
-  lipo::test::writeFile(path, platform::Bytes(text.begin(), text.end()), mode);
-}
-
-std::string readText(const std::string& path) {
-  if (!exists(path)) {
-    return "";
-  }
-  auto bytes = lipo::test::readFile(path);
-  return std::string(bytes.begin(), bytes.end());
-}
 
 class BrokenStartupItemsPrivilegedOperationsTests : public ::testing::Test {
 protected:

@@ -1,3 +1,4 @@
+#include "FileTestSupport.h"
 #include "api/PrivilegedOperationError.h"
 #include "lipo/LipoTestSupport.h"
 #include "operations/FileSystemPrivilegedOperations.h"
@@ -16,15 +17,8 @@ namespace {
 using lipo::test::exists;
 using lipo::test::TemporaryDirectory;
 
-void writeText(const std::string& path, const std::string& text) {
-  lipo::test::writeFile(path, platform::Bytes(text.begin(), text.end()));
-}
-
-bool setImmutable(const std::string& path) {
-  utilities::UniqueFd fd(utilities::openForFlags(AT_FDCWD, path.c_str(), false));
-  auto flags = fd ? utilities::fileFlags(fd.get()) : std::nullopt;
-  return flags && utilities::setFileFlags(fd.get(), *flags | utilities::SF_IMMUTABLE);
-}
+using test::setImmutable;
+using test::writeText;
 
 platform::URL fileURL(const std::string& path) {
   return platform::URL::fileURLWithPath(path);

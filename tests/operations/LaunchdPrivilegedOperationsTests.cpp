@@ -1,3 +1,4 @@
+#include "FileTestSupport.h"
 #include "api/PrivilegedOperationError.h"
 #include "lipo/LipoTestSupport.h"
 #include "operations/LaunchdPrivilegedOperations.h"
@@ -15,23 +16,9 @@ namespace {
 using lipo::test::exists;
 using lipo::test::TemporaryDirectory;
 
-void writeText(const std::string& path, const std::string& text, mode_t mode = 0644) {
-  lipo::test::writeFile(path, platform::Bytes(text.begin(), text.end()), mode);
-}
-
-std::string readText(const std::string& path) {
-  if (!exists(path)) {
-    return "";
-  }
-  auto bytes = lipo::test::readFile(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
-bool setImmutable(const std::string& path) {
-  utilities::UniqueFd fd(utilities::openForFlags(AT_FDCWD, path.c_str(), false));
-  auto flags = fd ? utilities::fileFlags(fd.get()) : std::nullopt;
-  return flags && utilities::setFileFlags(fd.get(), *flags | utilities::SF_IMMUTABLE);
-}
+using test::readText;
+using test::setImmutable;
+using test::writeText;
 
 class LaunchdPrivilegedOperationsTests : public ::testing::Test {
 protected:

@@ -69,7 +69,8 @@ TEST_F(LogsPrivilegedOperationsTest, DiagnosticsEraseFailsOnANonZeroStatusOrAMis
 }
 
 TEST_F(LogsPrivilegedOperationsTest, DefaultSystemTakesTheCurrentBranch) {
-  EXPECT_TRUE(platform::SystemVersion::current().isAtLeast(LogsPrivilegedOperations::kCurrentLoggingVersion));
+  EXPECT_TRUE(platform::SystemVersion::current().isAtLeast(
+      LogsPrivilegedOperations::kCurrentLoggingVersion));
 }
 
 TEST_F(LogsPrivilegedOperationsTest, CurrentSystemEmptiesTheFolderWithoutTouchingServices) {

@@ -1,19 +1,12 @@
 #include "platform/archive/BinaryPropertyList.h"
 
+#include "platform/archive/BigEndian.h"
 #include "platform/archive/BinaryPropertyListValidator.h"
 
 #include <cstring>
 
 namespace platform::archive {
 namespace {
-
-uint64_t readBigEndian(const uint8_t* bytes, size_t size) {
-  uint64_t value = 0;
-  for (size_t i = 0; i < size; ++i) {
-    value = (value << 8) | bytes[i];
-  }
-  return value;
-}
 
 void appendUTF8(std::string& out, uint32_t codePoint) {
   if (codePoint < 0x80) {

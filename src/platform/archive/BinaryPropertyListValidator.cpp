@@ -1,5 +1,7 @@
 #include "platform/archive/BinaryPropertyListValidator.h"
 
+#include "platform/archive/BigEndian.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -9,15 +11,6 @@ namespace {
 
 constexpr size_t kHeaderSize = 8;
 constexpr size_t kTrailerSize = 32;
-
-// Reads a big-endian unsigned integer of `size` bytes (1 to 8).
-uint64_t readBigEndian(const uint8_t* bytes, size_t size) {
-  uint64_t value = 0;
-  for (size_t i = 0; i < size; ++i) {
-    value = (value << 8) | bytes[i];
-  }
-  return value;
-}
 
 class Validator {
 public:

@@ -1,6 +1,7 @@
 #include "platform/archive/KeyedArchiver.h"
 
 #include "platform/archive/ArchiveErrors.h"
+#include "platform/archive/KeyedArchiveFormat.h"
 #include "platform/archive/Values.h"
 
 #include <cstring>
@@ -8,7 +9,6 @@
 namespace platform::archive {
 namespace {
 
-constexpr int64_t kArchiveVersion = 100000;
 // Deeper object graphs than this are refused, as the unarchiver would refuse them.
 constexpr size_t kMaxEncodingDepth = 256;
 
@@ -232,8 +232,8 @@ std::optional<Bytes> KeyedArchiver::finishEncoding(const ObjectPtr& root, NSErro
   const uint32_t top = writer_.addDictionary();
   writer_.setMember(top, "root", writer_.addUID(rootUID));
   const uint32_t archive = writer_.addDictionary();
-  writer_.setMember(archive, "$version", writer_.addInteger(kArchiveVersion));
-  writer_.setMember(archive, "$archiver", writer_.addString("NSKeyedArchiver"));
+  writer_.setMember(archive, "$version", writer_.addInteger(kKeyedArchiveVersion));
+  writer_.setMember(archive, "$archiver", writer_.addString(kKeyedArchiverName));
   writer_.setMember(archive, "$top", top);
   writer_.setMember(archive, "$objects", writer_.addArray(objects_));
   return writer_.write(archive);

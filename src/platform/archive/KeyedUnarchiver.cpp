@@ -1,15 +1,13 @@
 #include "platform/archive/KeyedUnarchiver.h"
 
 #include "platform/archive/ArchiveErrors.h"
+#include "platform/archive/KeyedArchiveFormat.h"
 #include "platform/archive/Values.h"
 
 #include <cmath>
 
 namespace platform::archive {
 namespace {
-
-constexpr uint64_t kArchiveVersion = 100000;
-constexpr const char* kArchiverName = "NSKeyedArchiver";
 
 using Type = BinaryPropertyList::Type;
 
@@ -75,11 +73,11 @@ bool KeyedUnarchiver::validateArchive(std::span<const uint8_t> bytes) {
     fail("incomprehensible archive: the top level is not a dictionary");
     return false;
   }
-  if (root["$archiver"].stringValue() != kArchiverName) {
+  if (root["$archiver"].stringValue() != kKeyedArchiverName) {
     fail("incomprehensible archive: \"$archiver\" is not \"NSKeyedArchiver\"");
     return false;
   }
-  if (root["$version"].integerValue() != kArchiveVersion) {
+  if (root["$version"].integerValue() != kKeyedArchiveVersion) {
     fail("incomprehensible archive version; only 100000 is read");
     return false;
   }

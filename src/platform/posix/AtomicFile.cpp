@@ -1,5 +1,7 @@
 #include "platform/posix/AtomicFile.h"
 
+#include "platform/posix/ErrnoResult.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -25,11 +27,6 @@ std::string randomSuffix() {
     suffix += kAlphabet[byte % (sizeof kAlphabet - 1)];
   }
   return suffix;
-}
-
-int failed(int error) {
-  errno = error;
-  return error;
 }
 
 } // namespace
@@ -100,7 +97,7 @@ int AtomicFile::commit(const std::string& targetName, Durability durability) {
     return errno;
   }
   if (!nameRefersToFile()) {
-    return failed(ESTALE); // something else took the name; never move that into place
+    return failWithErrno(ESTALE); // something else took the name; never move that into place
   }
   if (::renameat(directory_.get(), name_.c_str(), directory_.get(), targetName.c_str()) != 0) {
     return errno;

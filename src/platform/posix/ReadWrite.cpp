@@ -1,5 +1,6 @@
 #include "platform/posix/ReadWrite.h"
 
+#include "platform/posix/ErrnoResult.h"
 #include "platform/posix/RetryOnInterrupt.h"
 
 #include <algorithm>
@@ -18,11 +19,6 @@ bool fitsOffset(uint64_t offset, uint64_t length) {
   return offset <= maxOffset && length <= maxOffset - offset;
 }
 
-int failed(int error) {
-  errno = error;
-  return error;
-}
-
 // Moves `length` bytes with `transfer(bytes, chunk, offset)` until all are moved or one call
 // fails or moves nothing.
 template <typename Byte, typename Transfer>
@@ -34,7 +30,7 @@ int transferAll(Byte* bytes, size_t length, uint64_t offset, Transfer transfer) 
       return errno;
     }
     if (done == 0) {
-      return failed(EIO);
+      return failWithErrno(EIO);
     }
     bytes += done;
     offset += uint64_t(done);
@@ -53,7 +49,7 @@ int writeAll(int fd, const void* data, size_t length) {
 
 int writeAllAt(int fd, const void* data, size_t length, uint64_t offset) {
   if (!fitsOffset(offset, length)) {
-    return failed(EFBIG);
+    return failWithErrno(EFBIG);
   }
   return transferAll(static_cast<const uint8_t*>(data), length, offset,
                      [fd](const uint8_t* bytes, size_t chunk, uint64_t at) {
@@ -63,7 +59,7 @@ int writeAllAt(int fd, const void* data, size_t length, uint64_t offset) {
 
 int readFully(int fd, void* buffer, size_t length, uint64_t offset) {
   if (!fitsOffset(offset, length)) {
-    return failed(EIO);
+    return failWithErrno(EIO);
   }
   return transferAll(static_cast<uint8_t*>(buffer), length, offset,
                      [fd](uint8_t* bytes, size_t chunk, uint64_t at) {

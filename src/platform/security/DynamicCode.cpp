@@ -15,10 +15,6 @@ namespace platform::security {
 
 namespace {
 
-SecStatus gone(pid_t pid) {
-  return SecStatus(errSecCSNoSuchCode, "process " + std::to_string(pid) + " is gone");
-}
-
 std::string executableLink(pid_t pid) {
   return "/proc/" + std::to_string(pid) + "/exe";
 }
@@ -27,11 +23,11 @@ std::string executableLink(pid_t pid) {
 
 SecStatus DynamicCode::create(pid_t pid, int pidfd, std::shared_ptr<DynamicCode>& code) {
   if (pid <= 0) {
-    return gone(pid);
+    return SecStatus::processGone(pid);
   }
   auto owner = pidOfPidfd(pidfd);
   if (!owner) {
-    return gone(pid);
+    return SecStatus::processGone(pid);
   }
   if (*owner != pid) {
     return SecStatus(errSecCSNoSuchCode, "pidfd does not refer to process " + std::to_string(pid));
@@ -49,7 +45,7 @@ SecStatus DynamicCode::create(pid_t pid, int pidfd, std::shared_ptr<DynamicCode>
   }
   UniqueFd executable(::open(link.c_str(), O_RDONLY | O_CLOEXEC));
   if (!executable.valid()) {
-    return gone(pid);
+    return SecStatus::processGone(pid);
   }
   char target[PATH_MAX];
   ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
@@ -65,7 +61,7 @@ SecStatus DynamicCode::create(pid_t pid, int pidfd, std::shared_ptr<DynamicCode>
   // Only now is it certain that the opened file belongs to the process of the pidfd: had the
   // pid been reused, the pidfd's process would have exited before the open.
   if (!isPidfdAlive(result->pidfd_.get())) {
-    return gone(pid);
+    return SecStatus::processGone(pid);
   }
   std::string path = length > 0 ? std::string(target, static_cast<size_t>(length)) : link;
   if (SecStatus status =
@@ -89,7 +85,7 @@ SecStatus DynamicCode::create(const AuditToken& token, int pidfd,
 }
 
 SecStatus DynamicCode::checkAlive() const {
-  return isPidfdAlive(pidfd_.get()) ? SecStatus::success() : gone(pid_);
+  return isPidfdAlive(pidfd_.get()) ? SecStatus::success() : SecStatus::processGone(pid_);
 }
 
 SecStatus DynamicCode::checkSameProgram(const ProcessImage& image) const {
@@ -103,7 +99,7 @@ SecStatus DynamicCode::checkSameProgram(const ProcessImage& image) const {
 SecStatus DynamicCode::checkStillRunsSameExecutable() const {
   struct stat status {};
   if (::stat(executableLink(pid_).c_str(), &status) != 0) {
-    return gone(pid_);
+    return SecStatus::processGone(pid_);
   }
   const FileStamp& opened = staticCode_->stamp();
   if (status.st_dev != opened.device || status.st_ino != opened.inode) {

@@ -30,10 +30,6 @@ constexpr size_t kMaxAuxiliaryVectorSize = 8 * 1024;
 // Enough for the mappings of any sane client; a process with more is refused, not skimmed.
 constexpr size_t kMaxMapsSize = 16 * 1024 * 1024;
 
-SecStatus gone(pid_t pid) {
-  return SecStatus(errSecCSNoSuchCode, "process " + std::to_string(pid) + " is gone");
-}
-
 SecStatus refused(pid_t pid, const std::string& reason) {
   return SecStatus(errSecCSGuestInvalid, "process " + std::to_string(pid) + " refused: " + reason);
 }
@@ -41,7 +37,7 @@ SecStatus refused(pid_t pid, const std::string& reason) {
 // Turns a failed read into the right status: gone, or refused because it cannot be judged.
 SecStatus readFailure(pid_t pid, ReadOutcome outcome, const char* what) {
   if (outcome == ReadOutcome::missing) {
-    return gone(pid);
+    return SecStatus::processGone(pid);
   }
   return refused(
       pid, std::string("its ") + what +
@@ -83,7 +79,7 @@ SecStatus checkGroups(const RuntimeSubject& subject, const RuntimePolicy& policy
   struct stat entry {};
   if (ids.uids[1] != 0) {
     if (::fstatat(processDirectory, "stat", &entry, 0) != 0) {
-      return gone(pid);
+      return SecStatus::processGone(pid);
     }
     if (entry.st_uid != 0) {
       return refused(pid, "it is dumpable, so processes of its user may read and change it");
@@ -157,7 +153,8 @@ SecStatus checkHardenedRuntime(const RuntimeSubject& subject, const RuntimePolic
   UniqueFd directory(
       ::open(("/proc/" + std::to_string(pid)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!directory.valid()) {
-    return errno == ENOENT ? gone(pid) : refused(pid, "its /proc entry cannot be opened");
+    return errno == ENOENT ? SecStatus::processGone(pid)
+                           : refused(pid, "its /proc entry cannot be opened");
   }
   // The tracer and loader-variable filters first: they name the most common causes.
   SecStatus verdict = checkProcessHardening(pid);
@@ -173,7 +170,7 @@ SecStatus checkHardenedRuntime(const RuntimeSubject& subject, const RuntimePolic
   // Whatever was read belongs to the pidfd's process only while that process lives; a failure
   // of a process that has gone meanwhile is its being gone.
   if (subject.pidfd < 0 || !isPidfdAlive(subject.pidfd)) {
-    return gone(pid);
+    return SecStatus::processGone(pid);
   }
   return verdict;
 }

@@ -7,10 +7,6 @@ namespace platform::security {
 
 namespace {
 
-SecStatus gone(pid_t pid) {
-  return SecStatus(errSecCSNoSuchCode, "process " + std::to_string(pid) + " is gone");
-}
-
 SecStatus changed(pid_t pid, const char* what) {
   return SecStatus(errSecCSGuestInvalid, "process " + std::to_string(pid) + " " + what);
 }
@@ -20,13 +16,13 @@ SecStatus changed(pid_t pid, const char* what) {
 SecStatus PeerIdentity::record(pid_t pid, int pidfd, PeerIdentity& identity) {
   auto owner = pidOfPidfd(pidfd);
   if (pid <= 0 || !owner || *owner != pid) {
-    return gone(pid);
+    return SecStatus::processGone(pid);
   }
   PeerIdentity recorded;
   recorded.pid_ = pid;
   recorded.pidfd_ = UniqueFd(::fcntl(pidfd, F_DUPFD_CLOEXEC, 0));
   if (!recorded.pidfd_.valid()) {
-    return gone(pid);
+    return SecStatus::processGone(pid);
   }
   if (SecStatus status = ProcessFiles::open(pid, recorded.files_); !status) {
     return status;
@@ -43,7 +39,7 @@ SecStatus PeerIdentity::record(pid_t pid, int pidfd, PeerIdentity& identity) {
   }
   // The /proc entry opened above belongs to the pidfd's process only if it is alive now.
   if (!isPidfdAlive(recorded.pidfd_.get())) {
-    return gone(pid);
+    return SecStatus::processGone(pid);
   }
   if (recorded.image_.envEnd == 0 || !(after == recorded.image_)) {
     return changed(pid, "refused: it is in the middle of starting a program");
@@ -54,7 +50,7 @@ SecStatus PeerIdentity::record(pid_t pid, int pidfd, PeerIdentity& identity) {
 
 SecStatus PeerIdentity::stillSame() const {
   if (!pidfd_.valid()) {
-    return gone(pid_);
+    return SecStatus::processGone(pid_);
   }
   // Run for every frame, so the usual case costs two system calls. A process that has begun to
   // exit shows no memory layout and no executable, and one that has been reaped cannot be read
@@ -69,7 +65,7 @@ SecStatus PeerIdentity::stillSame() const {
   }
   if (!status || device != device_ || inode != inode_ || !(image == image_)) {
     if (!isPidfdAlive(pidfd_.get())) {
-      return gone(pid_);
+      return SecStatus::processGone(pid_);
     }
     return status ? changed(pid_, "now runs another program") : status;
   }

@@ -75,10 +75,6 @@ std::optional<long long> numericField(std::string_view text, std::string_view fi
   return number;
 }
 
-SecStatus gone(pid_t pid) {
-  return SecStatus(errSecCSNoSuchCode, "process " + std::to_string(pid) + " is gone");
-}
-
 SecStatus untrustworthy(pid_t pid, const std::string& reason) {
   return SecStatus(errSecCSGuestInvalid, "process " + std::to_string(pid) + " refused: " + reason);
 }
@@ -89,7 +85,7 @@ SecStatus tracerStatus(pid_t pid, ReadOutcome outcome, const std::string& status
   case ReadOutcome::ok:
     break;
   case ReadOutcome::missing:
-    return gone(pid);
+    return SecStatus::processGone(pid);
   default:
     return untrustworthy(pid, "cannot read its status");
   }
@@ -110,7 +106,7 @@ SecStatus imageStatus(pid_t pid, ReadOutcome outcome, const std::string& text,
   case ReadOutcome::ok:
     break;
   case ReadOutcome::missing:
-    return gone(pid);
+    return SecStatus::processGone(pid);
   default:
     return untrustworthy(pid, "cannot read its stat");
   }
@@ -218,7 +214,7 @@ SecStatus checkProcessHardening(pid_t pid, ProcessImage* image) {
   case ReadOutcome::ok:
     break;
   case ReadOutcome::missing:
-    return gone(pid);
+    return SecStatus::processGone(pid);
   case ReadOutcome::tooLarge:
     return untrustworthy(pid, "its environment is too large to inspect");
   case ReadOutcome::failed:
@@ -258,12 +254,12 @@ SecStatus ProcessFiles::open(pid_t pid, ProcessFiles& files) {
   opened.directory_ = UniqueFd(
       ::open(("/proc/" + std::to_string(pid)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!opened.directory_.valid()) {
-    return gone(pid);
+    return SecStatus::processGone(pid);
   }
   opened.stat_ = openProcFile(opened.directory_.get(), "stat");
   opened.status_ = openProcFile(opened.directory_.get(), "status");
   if (!opened.stat_.valid() || !opened.status_.valid()) {
-    return gone(pid);
+    return SecStatus::processGone(pid);
   }
   files = std::move(opened);
   return SecStatus::success();
@@ -305,7 +301,7 @@ SecStatus ProcessFiles::checkNotTraced() const {
 SecStatus ProcessFiles::executable(uint64_t& device, uint64_t& inode) const {
   struct stat status {};
   if (::fstatat(directory_.get(), "exe", &status, 0) != 0) {
-    return gone(pid_);
+    return SecStatus::processGone(pid_);
   }
   device = status.st_dev;
   inode = status.st_ino;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 
 namespace platform::security {
 
@@ -29,6 +30,10 @@ public:
   SecStatus(OSStatus code, std::string message) : code_(code), message_(std::move(message)) {}
 
   static SecStatus success() { return SecStatus(); }
+  // errSecCSNoSuchCode: the process `pid` has exited (or its number names another one now).
+  static SecStatus processGone(pid_t pid) {
+    return SecStatus(errSecCSNoSuchCode, "process " + std::to_string(pid) + " is gone");
+  }
 
   bool ok() const { return code_ == errSecSuccess; }
   explicit operator bool() const { return ok(); }

@@ -13,15 +13,6 @@ namespace {
 
 const UUID kFixedUUID = *UUID::fromString("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0");
 
-const ClassSet& standardClasses() {
-  static const ClassSet classes = {
-      &NSString::classObject(), &NSNumber::classObject(),     &NSData::classObject(),
-      &NSDate::classObject(),   &NSUUID::classObject(),       &NSURL::classObject(),
-      &NSArray::classObject(),  &NSSet::classObject(),        &NSDictionary::classObject(),
-      &NSNull::classObject(),   &NSErrorObject::classObject()};
-  return classes;
-}
-
 template <class T> std::shared_ptr<T> member(const NSDictionary& dictionary, const char* key) {
   auto value = std::dynamic_pointer_cast<T>(dictionary.objectForKey(key));
   EXPECT_NE(value, nullptr) << key;

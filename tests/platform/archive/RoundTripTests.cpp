@@ -9,15 +9,6 @@
 namespace archive_test {
 namespace {
 
-const ClassSet& standardClasses() {
-  static const ClassSet classes = {
-      &NSString::classObject(), &NSNumber::classObject(),     &NSData::classObject(),
-      &NSDate::classObject(),   &NSUUID::classObject(),       &NSURL::classObject(),
-      &NSArray::classObject(),  &NSSet::classObject(),        &NSDictionary::classObject(),
-      &NSNull::classObject(),   &NSErrorObject::classObject()};
-  return classes;
-}
-
 ObjectPtr roundTrip(const ObjectPtr& object, const ClassSet& allowed = standardClasses()) {
   NSError error;
   auto bytes = archivedDataWithRootObject(object, true, &error);

@@ -102,6 +102,15 @@ UnarchiveOptions testOptions() {
   return options;
 }
 
+const ClassSet& standardClasses() {
+  static const ClassSet classes = {
+      &NSString::classObject(), &NSNumber::classObject(),     &NSData::classObject(),
+      &NSDate::classObject(),   &NSUUID::classObject(),       &NSURL::classObject(),
+      &NSArray::classObject(),  &NSSet::classObject(),        &NSDictionary::classObject(),
+      &NSNull::classObject(),   &NSErrorObject::classObject()};
+  return classes;
+}
+
 TestTask::Fields sampleFields() {
   TestTask::Fields fields;
   fields.url = URL::fileURLWithPath("/private/tmp/target");

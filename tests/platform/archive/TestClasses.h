@@ -104,6 +104,8 @@ private:
 // A registry holding the standard classes and the test classes.
 ClassRegistry& testRegistry();
 UnarchiveOptions testOptions();
+// The value classes of the library (strings to errors), as a decoder admits them.
+const ClassSet& standardClasses();
 TestTask::Fields sampleFields();
 
 } // namespace archive_test

@@ -15,7 +15,7 @@
 namespace platform::security {
 namespace {
 
-std::string readFile(const std::string& path) {
+std::string readWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
@@ -32,7 +32,8 @@ template <typename Word> std::string vectorBytes(std::initializer_list<Word> wor
 TEST(AuxiliaryVector, ReadsTheKernelsVectorOfThisProcess) {
   AuxiliaryVector vector;
   std::string reason;
-  ASSERT_TRUE(AuxiliaryVector::parse(readFile("/proc/self/auxv"), sizeof(long), vector, reason))
+  ASSERT_TRUE(
+      AuxiliaryVector::parse(readWholeFile("/proc/self/auxv"), sizeof(long), vector, reason))
       << reason;
   EXPECT_EQ(vector.value(AT_SECURE), getauxval(AT_SECURE));
   EXPECT_EQ(vector.value(AT_PAGESZ), static_cast<uint64_t>(::sysconf(_SC_PAGESIZE)));
@@ -105,7 +106,7 @@ TEST(MemoryMaps, ReadsTheKernelsFormat) {
   EXPECT_EQ(mappings[5].end, 0xffffffffff601000u);
   EXPECT_TRUE(mappings[6].executable);
 
-  ASSERT_TRUE(MemoryMaps::parse(readFile("/proc/self/maps"), mappings, reason)) << reason;
+  ASSERT_TRUE(MemoryMaps::parse(readWholeFile("/proc/self/maps"), mappings, reason)) << reason;
   EXPECT_GT(mappings.size(), 5u);
   EXPECT_TRUE(MemoryMaps::parse("", mappings, reason));
   EXPECT_TRUE(mappings.empty());
@@ -139,7 +140,7 @@ TEST(MemoryMaps, RefusesMalformedLines) {
 TEST(ProcessIds, ReadsTheIdsOfThisProcess) {
   ProcessIds ids;
   std::string reason;
-  ASSERT_TRUE(ProcessIds::parse(readFile("/proc/self/status"), ids, reason)) << reason;
+  ASSERT_TRUE(ProcessIds::parse(readWholeFile("/proc/self/status"), ids, reason)) << reason;
   EXPECT_EQ(ids.uids[0], ::getuid());
   EXPECT_EQ(ids.uids[1], ::geteuid());
   EXPECT_EQ(ids.realGroup(), ::getgid());
