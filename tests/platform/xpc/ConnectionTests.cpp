@@ -452,10 +452,15 @@ TEST_F(TransportTest, APeerThatDoesNotReadHoldsBytesNotThreadsAndLosesNoReply) {
   // Once the peer reads, every call is answered, in full.
   FrameReader reader{TransportLimits{}};
   std::vector<ReceivedFrame> replies;
-  while (replies.size() < kCalls) {
+  // A loaded machine may leave a gap between replies longer than one wait; only an end or an
+  // error of the stream, or no reply for the whole deadline, fails.
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (replies.size() < kCalls && std::chrono::steady_clock::now() < deadline) {
     test::waitReadable(deaf.get());
-    ASSERT_EQ(ReadOutcome::progress, reader.readOnce(deaf.get(), replies, nullptr));
+    const ReadOutcome outcome = reader.readOnce(deaf.get(), replies, nullptr);
+    ASSERT_TRUE(outcome == ReadOutcome::progress || outcome == ReadOutcome::wouldBlock);
   }
+  ASSERT_EQ(static_cast<size_t>(kCalls), replies.size());
   sending.join();
   EXPECT_EQ(kCalls + 1, handled.load()); // and the call made meanwhile
   EXPECT_EQ("health", textOf(replies.back().payload));
