@@ -16,6 +16,8 @@ Measurement summarize(std::vector<double>& latencies, Clock::duration elapsed) {
   std::sort(latencies.begin(), latencies.end());
   Measurement result;
   result.p50Microseconds = latencies[latencies.size() / 2];
+  result.p99Microseconds = latencies[latencies.size() * 99 / 100];
+  result.maxMicroseconds = latencies.back();
   result.messagesPerSecond =
       static_cast<double>(latencies.size()) / std::chrono::duration<double>(elapsed).count();
   return result;

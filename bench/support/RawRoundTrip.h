@@ -14,6 +14,8 @@ using Clock = std::chrono::steady_clock;
 struct Measurement {
   double p50Microseconds = 0;
   double messagesPerSecond = 0;
+  double p99Microseconds = 0;
+  double maxMicroseconds = 0;
 };
 
 // The median latency and the throughput of a set of round trips that took `elapsed` in all.

@@ -174,7 +174,7 @@ std::optional<NSError> Connection::invalidationReason() const {
 }
 
 void Connection::end(const NSError& reason) {
-  std::unordered_map<CallId, ReplyHandler> pending;
+  std::unordered_map<CallId, PendingCall> pending;
   InvalidationHandler handler;
   bool watched;
   {
@@ -196,9 +196,9 @@ void Connection::end(const NSError& reason) {
   ::shutdown(socket_.get(), SHUT_RDWR);
   log(TransportLogLevel::info, "Connection ended: " + reason.localizedDescription());
   pool_->dispatch([pending = std::move(pending), handler = std::move(handler), reason]() mutable {
-    for (auto& [callId, replyHandler] : pending) {
+    for (auto& [callId, call] : pending) {
       try {
-        replyHandler(std::nullopt);
+        call.handler(std::nullopt);
       } catch (...) {
         // One failing handler must not keep the others from hearing of the end.
       }
@@ -245,6 +245,7 @@ void Connection::handleReadiness(uint32_t epollEvents) {
   std::vector<ReceivedFrame> frames;
   NSError error;
   const ReadOutcome outcome = readFrames(frames, error);
+  completeWaitingCallers(frames);
   if (!isOpen(outcome)) {
     role.unlock();
     endAfter(std::move(frames), outcome, error);
@@ -486,9 +487,9 @@ struct Connection::WaitSlot {
 std::optional<Message> Connection::sendWithReplyAndWait(Message message,
                                                         std::chrono::milliseconds timeout) {
   auto slot = std::make_shared<WaitSlot>();
-  const CallId callId = sendWithReply(std::move(message), [slot](std::optional<Message> reply) {
-    slot->complete(std::move(reply));
-  });
+  const CallId callId = sendCall(
+      std::move(message),
+      [slot](std::optional<Message> reply) { slot->complete(std::move(reply)); }, true);
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!slot->isDone()) {
     if (std::chrono::steady_clock::now() >= deadline) {
@@ -497,7 +498,7 @@ std::optional<Message> Connection::sendWithReplyAndWait(Message message,
       }
       break; // its handler runs right now: take what it gives
     }
-    if (!readAsWaiter(deadline)) {
+    if (!readAsWaiter(*slot, deadline)) {
       // Another thread reads the socket and hands the reply over.
       std::unique_lock lock(slot->mutex);
       slot->answered.wait_until(lock, deadline, [&] { return slot->done; });
@@ -508,10 +509,13 @@ std::optional<Message> Connection::sendWithReplyAndWait(Message message,
   return std::move(slot->reply);
 }
 
-bool Connection::readAsWaiter(std::chrono::steady_clock::time_point deadline) {
+bool Connection::readAsWaiter(WaitSlot& slot, std::chrono::steady_clock::time_point deadline) {
   std::unique_lock role(readerRole_, std::try_to_lock);
   if (!role.owns_lock()) {
     return false;
+  }
+  if (slot.isDone()) {
+    return true; // the last reader read the reply and handed it over before letting go
   }
   {
     std::lock_guard lock(stateMutex_);
@@ -549,6 +553,7 @@ bool Connection::readAsWaiter(std::chrono::steady_clock::time_point deadline) {
     std::lock_guard io(ioMutex_);
     waiterReads_ = false;
   }
+  completeWaitingCallers(frames);
   if (!isOpen(outcome)) {
     role.unlock();
     endAfter(std::move(frames), outcome, error); // fails the waiting call too
@@ -612,13 +617,31 @@ void Connection::deliver(ReceivedFrame frame) {
   }
 }
 
+void Connection::completeWaitingCallers(std::vector<ReceivedFrame>& frames) {
+  const auto waitsHere = [this](const ReceivedFrame& frame) {
+    if (frame.header.kind != FrameKind::reply) {
+      return false;
+    }
+    std::lock_guard lock(stateMutex_);
+    auto found = pendingReplies_.find(frame.header.callId);
+    return found != pendingReplies_.end() && found->second.completesWaiter;
+  };
+  // Stable: the frames left keep their order.
+  auto waiting = std::stable_partition(
+      frames.begin(), frames.end(), [&](const ReceivedFrame& frame) { return !waitsHere(frame); });
+  for (auto frame = waiting; frame != frames.end(); ++frame) {
+    deliverReply(std::move(*frame));
+  }
+  frames.erase(waiting, frames.end());
+}
+
 void Connection::deliverReply(ReceivedFrame frame) {
   ReplyHandler handler;
   {
     std::lock_guard lock(stateMutex_);
     auto found = pendingReplies_.find(frame.header.callId);
     if (found != pendingReplies_.end()) {
-      handler = std::move(found->second);
+      handler = std::move(found->second.handler);
       pendingReplies_.erase(found);
     }
   }
@@ -680,6 +703,11 @@ void Connection::failLater(ReplyHandler handler) {
 }
 
 Connection::CallId Connection::sendWithReply(Message message, ReplyHandler handler) {
+  return sendCall(std::move(message), std::move(handler), false);
+}
+
+Connection::CallId Connection::sendCall(Message message, ReplyHandler handler,
+                                        bool completesWaiter) {
   NSError error;
   if (!isSendable(message, &error)) {
     log(TransportLogLevel::error, "Refused a call: " + error.localizedDescription());
@@ -693,7 +721,7 @@ Connection::CallId Connection::sendWithReply(Message message, ReplyHandler handl
       callId = 0;
     } else {
       callId = nextCallId_++;
-      pendingReplies_.emplace(callId, std::move(handler));
+      pendingReplies_.emplace(callId, PendingCall{std::move(handler), completesWaiter});
     }
   }
   if (callId == 0) {

@@ -121,6 +121,13 @@ public:
 
 private:
   struct WaitSlot;
+  // A call waiting for its reply: the reply handler, and whether a thread blocks on it in
+  // sendWithReplyAndWait.
+  struct PendingCall {
+    ReplyHandler handler;
+    bool completesWaiter = false;
+  };
+  CallId sendCall(Message message, ReplyHandler handler, bool completesWaiter);
   void handleReadiness(uint32_t epollEvents) override;
   // Writes what the socket takes of the queue; false (and `error`) when writing failed.
   bool flushLocked(NSError& error);
@@ -143,7 +150,11 @@ private:
   void queueOrderedCalls(std::vector<ReceivedFrame>& frames);
   void deliverFrames(std::vector<ReceivedFrame>& frames, bool runFirstCallHere);
   // One wait and read on the calling thread, if no other thread reads; false if one does.
-  bool readAsWaiter(std::chrono::steady_clock::time_point deadline);
+  bool readAsWaiter(WaitSlot& slot, std::chrono::steady_clock::time_point deadline);
+  // Hands the replies that blocked callers wait for to them, and takes those frames out of
+  // `frames`. Runs before the reader role is given up, so that a caller who takes the role next
+  // and finds its call unanswered knows that its reply has not been read yet.
+  void completeWaitingCallers(std::vector<ReceivedFrame>& frames);
   void deliver(ReceivedFrame frame);
   void deliverReply(ReceivedFrame frame);
   // Delivers the queued calls one after another, in the order they arrived.
@@ -183,7 +194,7 @@ private:
   bool ended_ = false;
   std::optional<NSError> invalidationReason_;
   CallId nextCallId_ = 1;
-  std::unordered_map<CallId, ReplyHandler> pendingReplies_;
+  std::unordered_map<CallId, PendingCall> pendingReplies_;
 
   // Calls waiting for in-order delivery (options_.orderedCalls).
   std::mutex orderedMutex_;

@@ -187,6 +187,41 @@ TEST_F(TransportTest, AWaitingCallerGetsItsOwnReplyWhileOtherTrafficFlows) {
   EXPECT_FALSE(client->sendWithReplyAndWait(Message{bytesOf("late"), {}}, 5s));
 }
 
+// A reply that one reader has taken off the socket but not yet handed over must not leave its
+// caller polling a socket with nothing more to come until its time runs out. Callers on their
+// own connections, more than there are processors, so that a pool thread sometimes reads a
+// reply its caller was about to read.
+TEST_F(TransportTest, AWaitingCallerNeverPollsForAReplyAlreadyRead) {
+  constexpr int kCallers = 16;
+  constexpr int kCalls = 2000;
+  std::vector<std::shared_ptr<Connection>> clients;
+  for (int index = 0; index < kCallers; ++index) {
+    clients.push_back(connect());
+  }
+  std::vector<std::thread> callers;
+  std::atomic<int> answered{0};
+  std::atomic<int64_t> slowestMs{0};
+  for (const auto& client : clients) {
+    callers.emplace_back([&answered, &slowestMs, client] {
+      for (int round = 0; round < kCalls; ++round) {
+        const auto start = std::chrono::steady_clock::now();
+        // A stalled caller polls until this limit, then finds the reply handed over meanwhile.
+        answered += client->sendWithReplyAndWait(Message{bytesOf("ping"), {}}, 10s).has_value();
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+        int64_t seen = slowestMs.load();
+        while (took.count() > seen && !slowestMs.compare_exchange_weak(seen, took.count())) {
+        }
+      }
+    });
+  }
+  for (auto& caller : callers) {
+    caller.join();
+  }
+  EXPECT_EQ(kCallers * kCalls, answered.load());
+  EXPECT_LT(slowestMs.load(), 5000);
+}
+
 TEST_F(TransportTest, AReplyIsSentAtMostOnce) {
   std::atomic<int> secondAnswers{0};
   Signal triedAgain;
