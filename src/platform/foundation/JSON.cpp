@@ -4,6 +4,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <optional>
+#include <vector>
 
 namespace platform::json {
 namespace {
@@ -86,29 +89,155 @@ template <class Number, class Out> void writeNumber(Number number, Out& out) {
   out.put(std::string_view(buffer, static_cast<size_t>(result.ptr - buffer)));
 }
 
-// Rejects nesting deeper than the limit with one linear scan that skips string contents.
-void checkNestingDepth(std::string_view text) {
-  size_t depth = 0;
-  bool inString = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (inString) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        inString = false;
+// Strings at least this long are taken out of the text before the parser sees it: its lexer
+// handles one character at a time through several calls, so the Base64 payload of a large reply
+// (hundreds of megabytes, twice over) cost seconds. Unescaped here, they cost a memchr pass.
+constexpr size_t kLiftedStringSize = 4096;
+// What stands for a lifted string in the text given to the parser: an escaped NUL that no
+// lifted text can start with. A document that holds this escape itself is parsed whole.
+constexpr std::string_view kLiftedMarkerEscaped = "\\u0000";
+constexpr char kLiftedMarker = '\0';
+
+struct LiftedString {
+  size_t begin = 0; // the opening quote
+  size_t end = 0;   // one past the closing quote
+  std::string text; // unescaped
+};
+
+// The unescaped text of the string token at text[begin, end) (quotes included), if it holds
+// only printable ASCII and the simple escapes; none otherwise (control characters, UTF-8 and
+// \u escapes are left to the parser, which validates them).
+std::optional<std::string> unescapeSimpleString(std::string_view token) {
+  std::string_view body = token.substr(1, token.size() - 2);
+  std::string out;
+  out.reserve(body.size());
+  size_t position = 0;
+  while (position < body.size()) {
+    const char* escape =
+        static_cast<const char*>(std::memchr(body.data() + position, '\\', body.size() - position));
+    const size_t runEnd =
+        escape == nullptr ? body.size() : static_cast<size_t>(escape - body.data());
+    for (size_t i = position; i < runEnd; ++i) {
+      const auto c = static_cast<unsigned char>(body[i]);
+      if (c < 0x20 || c >= 0x80) {
+        return std::nullopt;
       }
+    }
+    out.append(body.substr(position, runEnd - position));
+    if (escape == nullptr) {
+      break;
+    }
+    if (runEnd + 1 >= body.size()) {
+      return std::nullopt;
+    }
+    switch (body[runEnd + 1]) {
+    case '"':
+      out.push_back('"');
+      break;
+    case '\\':
+      out.push_back('\\');
+      break;
+    case '/':
+      out.push_back('/');
+      break;
+    case 'b':
+      out.push_back('\b');
+      break;
+    case 'f':
+      out.push_back('\f');
+      break;
+    case 'n':
+      out.push_back('\n');
+      break;
+    case 'r':
+      out.push_back('\r');
+      break;
+    case 't':
+      out.push_back('\t');
+      break;
+    default:
+      return std::nullopt;
+    }
+    position = runEnd + 2;
+  }
+  if (!out.empty() && out.front() == kLiftedMarker) {
+    return std::nullopt;
+  }
+  return out;
+}
+
+// One pass over the text: rejects nesting deeper than the limit, and finds the long strings
+// in value position (not object keys) that can be lifted out.
+std::vector<LiftedString> scanText(std::string_view text) {
+  std::vector<LiftedString> lifted;
+  size_t depth = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == '"') {
+      // Find the closing quote: the first one not escaped.
+      size_t close = i + 1;
+      while (true) {
+        const void* found = std::memchr(text.data() + close, '"', text.size() - close);
+        if (found == nullptr) {
+          return lifted; // unterminated: the parser reports it
+        }
+        close = static_cast<size_t>(static_cast<const char*>(found) - text.data());
+        size_t backslashes = 0;
+        while (close - backslashes > i + 1 && text[close - backslashes - 1] == '\\') {
+          ++backslashes;
+        }
+        if (backslashes % 2 == 0) {
+          break;
+        }
+        ++close;
+      }
+      const size_t end = close + 1;
+      if (end - i >= kLiftedStringSize) {
+        size_t next = end;
+        while (next < text.size() && (text[next] == ' ' || text[next] == '\t' ||
+                                      text[next] == '\n' || text[next] == '\r')) {
+          ++next;
+        }
+        const bool isKey = next < text.size() && text[next] == ':';
+        if (!isKey) {
+          if (auto unescaped = unescapeSimpleString(text.substr(i, end - i))) {
+            lifted.push_back({i, end, std::move(*unescaped)});
+          }
+        }
+      }
+      i = end;
       continue;
     }
-    if (c == '"') {
-      inString = true;
-    } else if (c == '{' || c == '[') {
+    if (c == '{' || c == '[') {
       if (++depth > kMaximumNestingDepth) {
         throw DecodingError(DecodingError::Kind::dataCorrupted, {},
                             "The given data was not valid JSON.");
       }
     } else if ((c == '}' || c == ']') && depth > 0) {
       --depth;
+    }
+    ++i;
+  }
+  return lifted;
+}
+
+// Puts the lifted strings back where the parser found their markers.
+void restoreLifted(Value& value, std::vector<LiftedString>& lifted) {
+  if (value.is_string()) {
+    auto& text = value.get_ref<std::string&>();
+    if (!text.empty() && text.front() == kLiftedMarker) {
+      size_t index = lifted.size();
+      std::from_chars(text.data() + 1, text.data() + text.size(), index);
+      if (index < lifted.size()) {
+        text = std::move(lifted[index].text);
+      }
+    }
+    return;
+  }
+  if (value.is_structured()) {
+    for (auto& element : value) {
+      restoreLifted(element, lifted);
     }
   }
 }
@@ -198,11 +327,29 @@ std::string write(const Value& value) {
 }
 
 Value parse(std::string_view text) {
-  checkNestingDepth(text);
+  std::vector<LiftedString> lifted = scanText(text);
+  if (!lifted.empty() && text.find(kLiftedMarkerEscaped) != std::string_view::npos) {
+    lifted.clear(); // a marker of its own: nothing is lifted
+  }
+  std::string shortened;
+  if (!lifted.empty()) {
+    size_t taken = 0;
+    for (size_t index = 0; index < lifted.size(); ++index) {
+      shortened.append(text.substr(taken, lifted[index].begin - taken));
+      shortened.append("\"").append(kLiftedMarkerEscaped).append(std::to_string(index));
+      shortened.push_back('"');
+      taken = lifted[index].end;
+    }
+    shortened.append(text.substr(taken));
+    text = shortened;
+  }
   Value value = Value::parse(text, nullptr, /*allow_exceptions=*/false);
   if (value.is_discarded()) {
     throw DecodingError(DecodingError::Kind::dataCorrupted, {},
                         "The given data was not valid JSON.");
+  }
+  if (!lifted.empty()) {
+    restoreLifted(value, lifted);
   }
   return value;
 }

@@ -30,6 +30,9 @@ TEST(Base64, RejectsMalformedText) {
   EXPECT_FALSE(base64Decode("Zm9v!A==")); // character outside the alphabet
   EXPECT_FALSE(base64Decode("Zg==Zg==")); // padding before the end
   EXPECT_FALSE(base64Decode("Zm9\nv"));
+  EXPECT_FALSE(base64Decode("===="));     // nothing but padding
+  EXPECT_FALSE(base64Decode("Zm9v=g==")); // padding inside the last quantum
+  EXPECT_FALSE(base64Decode("Zm!vZm9v")); // a bad character in an early quantum
 }
 
 } // namespace

@@ -101,6 +101,45 @@ TEST(JSONParse, RefusesDeepNestingWithoutRecursing) {
   EXPECT_NO_THROW(json::parse("\"" + std::string(2000, '[') + "\""));
 }
 
+// Long strings take a faster path than the parser's own; what they parse to must not change.
+TEST(JSONParse, LongStringsParseAsTheParserWouldAndStayValidated) {
+  const std::string base64Like = [] {
+    std::string text;
+    for (int i = 0; i < 3000; ++i) {
+      text += "ab+/";
+    }
+    return text;
+  }();
+  const json::Value original = {{"payload", base64Like},
+                                {"list", {base64Like + "\"quoted\\ \n\t\b\f\r", "short"}},
+                                {"number", 7}};
+  const std::string written = json::write(original); // writes "/" as "\/"
+  EXPECT_EQ(json::parse(written), original);
+  EXPECT_EQ(json::parse(" [ " + json::write(json::Value(base64Like)) + " , 1 ] "),
+            json::Value::array({base64Like, 1}));
+
+  // Escapes and bytes that the fast path leaves to the parser still come out right.
+  const std::string accented = std::string(5000, 'e') + "\xC3\xA9";
+  EXPECT_EQ(json::parse(json::write(json::Value(accented))), json::Value(accented));
+  const std::string unicodeEscaped = "\"" + std::string(5000, 'x') + "\\u00e9\\ud83d\\ude00\"";
+  EXPECT_EQ(json::parse(unicodeEscaped).get<std::string>(),
+            std::string(5000, 'x') + "\xC3\xA9\xF0\x9F\x98\x80");
+  // A long key stays a key, and a document that holds an escaped NUL of its own parses whole.
+  const std::string longKey(5000, 'k');
+  EXPECT_EQ(json::parse("{\"" + longKey + "\":1}"), (json::Value{{longKey, 1}}));
+  const json::Value withNul = {{"nul", std::string("\0x", 2)}, {"long", base64Like}};
+  EXPECT_EQ(json::parse(json::write(withNul)), withNul);
+
+  // Still refused: invalid UTF-8, raw control characters, bad escapes, broken documents.
+  const std::string filler(5000, 'z');
+  EXPECT_THROW(json::parse("\"" + filler + "\xC3\x28\""), DecodingError);
+  EXPECT_THROW(json::parse("\"" + filler + "\x01\""), DecodingError);
+  EXPECT_THROW(json::parse("\"" + filler + "\\x\""), DecodingError);
+  EXPECT_THROW(json::parse("[\"" + filler + "\""), DecodingError);
+  EXPECT_THROW(json::parse("{\"a\" \"" + filler + "\"}"), DecodingError);
+  EXPECT_THROW(json::parse("\"" + filler), DecodingError);
+}
+
 TEST(JSONCoding, DatesAreSecondsSinceTheReferenceDate) {
   Date date = Date::fromTimeIntervalSince1970(978307200.5);
   EXPECT_EQ(json::write(json::encode(date)), "0.5");
