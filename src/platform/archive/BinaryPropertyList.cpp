@@ -2,6 +2,7 @@
 
 #include "platform/archive/BigEndian.h"
 #include "platform/archive/BinaryPropertyListValidator.h"
+#include "platform/posix/HugePages.h"
 
 #include <cstring>
 
@@ -26,10 +27,8 @@ void appendUTF8(std::string& out, uint32_t codePoint) {
   }
 }
 
-// Decodes big-endian UTF-16 whose surrogates the validator has already found paired.
-std::string utf16ToUTF8(const uint8_t* bytes, uint64_t units) {
-  std::string out;
-  out.reserve(units * 2);
+// Appends big-endian UTF-16, whose surrogates the validator has already found paired, as UTF-8.
+void appendUTF16AsUTF8(std::string& out, const uint8_t* bytes, uint64_t units) {
   for (uint64_t i = 0; i < units; ++i) {
     uint32_t unit = static_cast<uint32_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
     if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units) {
@@ -39,7 +38,6 @@ std::string utf16ToUTF8(const uint8_t* bytes, uint64_t units) {
     }
     appendUTF8(out, unit);
   }
-  return out;
 }
 
 } // namespace
@@ -60,7 +58,14 @@ std::optional<BinaryPropertyList> BinaryPropertyList::read(std::span<const uint8
 
   BinaryPropertyList list;
   list.top_ = static_cast<uint32_t>(readBigEndian(trailer + 16, 8));
+  list.objects_.reserve(count);
+  posix::adviseHugePages(list.objects_.data(), count * sizeof(Object));
   list.objects_.resize(count);
+  // Upper bounds, as reserved address space: only what is filled is touched.
+  list.text_.reserve(bytes.size());
+  posix::adviseHugePages(list.text_.data(), list.text_.capacity());
+  list.references_.reserve(bytes.size() / referenceSize);
+  posix::adviseHugePages(list.references_.data(), list.references_.capacity() * sizeof(uint32_t));
   for (uint64_t index = 0; index < count; ++index) {
     const uint8_t* at =
         bytes.data() + readBigEndian(bytes.data() + tableAt + index * offsetSize, offsetSize);
@@ -77,50 +82,66 @@ std::optional<BinaryPropertyList> BinaryPropertyList::read(std::span<const uint8
     switch (kind) {
     case 0x0:
       object.type = Type::boolean;
-      object.scalar = info == 0x9 ? 1 : 0;
+      object.value = info == 0x9 ? 1 : 0;
       break;
     case 0x1: {
       // Sixteen-byte integers hold values past the signed range; their low half is the value.
       const size_t size = size_t{1} << info;
       object.type = Type::integer;
-      object.scalar = size == 16 ? readBigEndian(at + 8, 8) : readBigEndian(at, size);
+      object.value = size == 16 ? readBigEndian(at + 8, 8) : readBigEndian(at, size);
       break;
     }
     case 0x2:
     case 0x3: {
       object.type = kind == 0x2 ? Type::real : Type::date;
       const uint64_t raw = readBigEndian(at, size_t{1} << info);
+      double real;
       if (info == 2) {
         float value;
         const auto bits = static_cast<uint32_t>(raw);
         std::memcpy(&value, &bits, sizeof value);
-        object.real = value;
+        real = value;
       } else {
-        std::memcpy(&object.real, &raw, sizeof object.real);
+        std::memcpy(&real, &raw, sizeof real);
       }
+      std::memcpy(&object.value, &real, sizeof real);
       break;
     }
     case 0x4:
     case 0x5:
+    case 0x6: {
       object.type = kind == 0x4 ? Type::data : Type::string;
-      object.bytes.assign(reinterpret_cast<const char*>(at), length);
+      object.value = list.text_.size();
+      if (kind == 0x6) {
+        appendUTF16AsUTF8(list.text_, at, length);
+      } else {
+        list.text_.append(reinterpret_cast<const char*>(at), length);
+      }
+      const uint64_t size = list.text_.size() - object.value;
+      if (size > UINT32_MAX) {
+        fault = "a string or data object is too large";
+        return std::nullopt;
+      }
+      object.count = static_cast<uint32_t>(size);
       break;
-    case 0x6:
-      object.type = Type::string;
-      object.bytes = utf16ToUTF8(at, length);
-      break;
+    }
     case 0x8:
       object.type = Type::uid;
-      object.scalar = readBigEndian(at, size_t{info} + 1);
+      object.value = readBigEndian(at, size_t{info} + 1);
       break;
     case 0xA:
     case 0xD: {
       object.type = kind == 0xA ? Type::array : Type::dictionary;
       const uint64_t references = kind == 0xD ? length * 2 : length;
-      object.references.resize(references);
+      if (references > UINT32_MAX) {
+        fault = "a container is too large";
+        return std::nullopt;
+      }
+      object.value = list.references_.size();
+      object.count = static_cast<uint32_t>(references);
       for (uint64_t i = 0; i < references; ++i) {
-        object.references[i] =
-            static_cast<uint32_t>(readBigEndian(at + i * referenceSize, referenceSize));
+        list.references_.push_back(
+            static_cast<uint32_t>(readBigEndian(at + i * referenceSize, referenceSize)));
       }
       break;
     }
@@ -142,56 +163,68 @@ std::optional<BinaryPropertyList::Type> BinaryPropertyList::Ref::type() const {
 }
 
 std::optional<std::string_view> BinaryPropertyList::Ref::stringValue() const {
-  return is(Type::string) ? std::optional<std::string_view>(object()->bytes) : std::nullopt;
+  if (!is(Type::string)) {
+    return std::nullopt;
+  }
+  return std::string_view(list_->text_).substr(object()->value, object()->count);
 }
 
 std::optional<bool> BinaryPropertyList::Ref::boolValue() const {
-  return is(Type::boolean) ? std::optional<bool>(object()->scalar != 0) : std::nullopt;
+  return is(Type::boolean) ? std::optional<bool>(object()->value != 0) : std::nullopt;
 }
 
 std::optional<uint64_t> BinaryPropertyList::Ref::integerValue() const {
-  return is(Type::integer) ? std::optional<uint64_t>(object()->scalar) : std::nullopt;
+  return is(Type::integer) ? std::optional<uint64_t>(object()->value) : std::nullopt;
 }
 
 std::optional<double> BinaryPropertyList::Ref::realValue() const {
-  return is(Type::real) ? std::optional<double>(object()->real) : std::nullopt;
+  if (!is(Type::real)) {
+    return std::nullopt;
+  }
+  double real;
+  std::memcpy(&real, &object()->value, sizeof real);
+  return real;
 }
 
 std::optional<std::string_view> BinaryPropertyList::Ref::dataValue() const {
-  return is(Type::data) ? std::optional<std::string_view>(object()->bytes) : std::nullopt;
+  if (!is(Type::data)) {
+    return std::nullopt;
+  }
+  return std::string_view(list_->text_).substr(object()->value, object()->count);
 }
 
 std::optional<uint64_t> BinaryPropertyList::Ref::uidValue() const {
-  return is(Type::uid) ? std::optional<uint64_t>(object()->scalar) : std::nullopt;
+  return is(Type::uid) ? std::optional<uint64_t>(object()->value) : std::nullopt;
 }
 
 size_t BinaryPropertyList::Ref::arraySize() const {
-  return is(Type::array) ? object()->references.size() : 0;
+  return is(Type::array) ? object()->count : 0;
 }
 
 BinaryPropertyList::Ref BinaryPropertyList::Ref::arrayItem(size_t index) const {
   if (index >= arraySize()) {
     return Ref();
   }
-  return Ref(list_, object()->references[index]);
+  return Ref(list_, list_->references_[object()->value + index]);
 }
 
 size_t BinaryPropertyList::Ref::dictionarySize() const {
-  return is(Type::dictionary) ? object()->references.size() / 2 : 0;
+  return is(Type::dictionary) ? object()->count / 2 : 0;
 }
 
 BinaryPropertyList::Ref BinaryPropertyList::Ref::dictionaryKey(size_t index) const {
   if (index >= dictionarySize()) {
     return Ref();
   }
-  return Ref(list_, object()->references[index]);
+  return Ref(list_, list_->references_[object()->value + index]);
 }
 
 BinaryPropertyList::Ref BinaryPropertyList::Ref::dictionaryValue(size_t index) const {
-  if (index >= dictionarySize()) {
+  const size_t size = dictionarySize();
+  if (index >= size) {
     return Ref();
   }
-  return Ref(list_, object()->references[dictionarySize() + index]);
+  return Ref(list_, list_->references_[object()->value + size + index]);
 }
 
 BinaryPropertyList::Ref BinaryPropertyList::Ref::operator[](std::string_view key) const {

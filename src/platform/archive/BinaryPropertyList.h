@@ -20,12 +20,16 @@ class BinaryPropertyList {
 public:
   enum class Type : uint8_t { boolean, integer, real, date, data, string, uid, array, dictionary };
 
+  // One object in 16 bytes, with no allocation of its own: strings and data live in one text
+  // arena, container references in one reference arena. A million-entry archive holds some
+  // five million objects.
   struct Object {
+    uint64_t value = 0; // Boolean, integer (two's complement), UID, the bits of a real or date;
+                        // for data and strings the offset into the text arena, for containers
+                        // the offset into the reference arena
+    uint32_t count = 0; // bytes of data or string; references of a container (a dictionary's
+                        // keys followed by its values)
     Type type = Type::boolean;
-    uint64_t scalar = 0;              // Boolean, integer (two's complement) or UID
-    double real = 0;                  // real or date
-    std::string bytes;                // data, or a string in UTF-8
-    std::vector<uint32_t> references; // array items, or dictionary keys followed by values
   };
 
   // A view of one object, or of nothing (absent key, index out of range).
@@ -67,6 +71,8 @@ public:
 
 private:
   std::vector<Object> objects_;
+  std::string text_;                 // data and strings (UTF-8), back to back
+  std::vector<uint32_t> references_; // the references of all containers, back to back
   uint32_t top_ = 0;
 };
 
