@@ -1,5 +1,7 @@
 #include "platform/archive/BinaryPropertyListWriter.h"
 
+#include "platform/posix/HugePages.h"
+
 #include <cstring>
 
 namespace platform::archive {
@@ -190,6 +192,7 @@ Bytes BinaryPropertyListWriter::write(uint32_t top) const {
   const std::vector<Node>& nodes = *nodes_;
   Bytes out = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
   out.reserve(text_->size() + nodes.size() * 8 + 64);
+  posix::adviseHugePages(out.data(), out.capacity());
   const size_t referenceSize = bytesFor(nodes.empty() ? 0 : nodes.size() - 1);
   std::vector<uint64_t> offsets;
   offsets.reserve(nodes.size());

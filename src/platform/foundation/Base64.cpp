@@ -1,5 +1,7 @@
 #include "platform/foundation/Base64.h"
 
+#include "platform/posix/HugePages.h"
+
 #include <array>
 
 namespace platform {
@@ -24,6 +26,8 @@ constexpr auto kDecodeTable = makeDecodeTable();
 
 std::string base64Encode(const uint8_t* data, size_t size) {
   std::string out;
+  out.reserve((size + 2) / 3 * 4);
+  posix::adviseHugePages(out.data(), out.capacity());
   out.resize((size + 2) / 3 * 4);
   size_t o = 0;
   size_t i = 0;
@@ -58,7 +62,10 @@ std::optional<Bytes> base64Decode(std::string_view text) {
   if (!text.empty() && text.back() == '=') {
     padding = text.size() >= 2 && text[text.size() - 2] == '=' ? 2 : 1;
   }
-  Bytes out(text.size() / 4 * 3 - padding);
+  Bytes out;
+  out.reserve(text.size() / 4 * 3 - padding);
+  posix::adviseHugePages(out.data(), out.capacity());
+  out.resize(text.size() / 4 * 3 - padding);
   const auto* in = reinterpret_cast<const unsigned char*>(text.data());
   uint8_t* o = out.data();
   // Every quantum but the last has no padding: four table lookups, one check for them all.

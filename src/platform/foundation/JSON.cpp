@@ -1,6 +1,7 @@
 #include "platform/foundation/JSON.h"
 
 #include "platform/foundation/DecodingError.h"
+#include "platform/posix/HugePages.h"
 
 #include <charconv>
 #include <cmath>
@@ -111,6 +112,7 @@ std::optional<std::string> unescapeSimpleString(std::string_view token) {
   std::string_view body = token.substr(1, token.size() - 2);
   std::string out;
   out.reserve(body.size());
+  posix::adviseHugePages(out.data(), out.capacity());
   size_t position = 0;
   while (position < body.size()) {
     const char* escape =
@@ -314,6 +316,7 @@ Bytes writeBytes(const Value& value) {
   writeValue(value, counter);
   Bytes bytes;
   bytes.reserve(counter.size);
+  posix::adviseHugePages(bytes.data(), bytes.capacity());
   BytesOutput output{bytes};
   writeValue(value, output);
   return bytes;

@@ -1,5 +1,6 @@
 #include "platform/xpc/FrameReader.h"
 
+#include "platform/posix/HugePages.h"
 #include "platform/posix/RetryOnInterrupt.h"
 #include "platform/xpc/TransportError.h"
 
@@ -37,6 +38,7 @@ size_t FrameReader::bytesNeededForCurrentFrame() const {
 
 void FrameReader::resizeBuffer(size_t capacity) {
   auto resized = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+  posix::adviseHugePages(resized.get(), capacity);
   std::memcpy(resized.get(), buffer_.get(), end_);
   buffer_ = std::move(resized);
   if (capacity < capacity_) {
@@ -154,6 +156,8 @@ bool FrameReader::takeCompleteFrames(std::vector<ReceivedFrame>& frames, NSError
     ReceivedFrame frame;
     frame.header = *currentHeader_;
     const uint8_t* payload = buffer_.get() + start_ + kFrameHeaderSize;
+    frame.payload.reserve(currentHeader_->payloadLength);
+    posix::adviseHugePages(frame.payload.data(), frame.payload.capacity());
     frame.payload.assign(payload, payload + currentHeader_->payloadLength);
     frame.descriptors.reserve(currentHeader_->descriptorCount);
     for (uint16_t index = 0; index < currentHeader_->descriptorCount; ++index) {
