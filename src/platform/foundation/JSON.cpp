@@ -3,6 +3,7 @@
 #include "platform/foundation/DecodingError.h"
 #include "platform/posix/HugePages.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -30,57 +31,39 @@ struct CountingOutput {
   void put(std::string_view part) { size += part.size(); }
 };
 
+// The escape of each byte that JSON text cannot hold as itself ("/" is escaped too, as this
+// system's JSON always has), or null.
+constexpr std::array<const char*, 256> makeEscapes() {
+  std::array<const char*, 256> escapes{};
+  constexpr const char* kControl[32] = {
+      "\\u0000", "\\u0001", "\\u0002", "\\u0003", "\\u0004", "\\u0005", "\\u0006", "\\u0007",
+      "\\b",     "\\t",     "\\n",     "\\u000b", "\\f",     "\\r",     "\\u000e", "\\u000f",
+      "\\u0010", "\\u0011", "\\u0012", "\\u0013", "\\u0014", "\\u0015", "\\u0016", "\\u0017",
+      "\\u0018", "\\u0019", "\\u001a", "\\u001b", "\\u001c", "\\u001d", "\\u001e", "\\u001f"};
+  for (int c = 0; c < 32; ++c) {
+    escapes[c] = kControl[c];
+  }
+  escapes['"'] = "\\\"";
+  escapes['\\'] = "\\\\";
+  escapes['/'] = "\\/";
+  return escapes;
+}
+
+constexpr auto kEscapes = makeEscapes();
+
 template <class Out> void writeString(const std::string& text, Out& out) {
-  static constexpr char kHex[] = "0123456789abcdef";
   out.put('"');
   size_t runStart = 0;
-  auto flush = [&](size_t end) {
-    out.put(std::string_view(text).substr(runStart, end - runStart));
-  };
   for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    const char* escape = nullptr;
-    switch (c) {
-    case '"':
-      escape = "\\\"";
-      break;
-    case '\\':
-      escape = "\\\\";
-      break;
-    case '/':
-      escape = "\\/";
-      break;
-    case '\b':
-      escape = "\\b";
-      break;
-    case '\f':
-      escape = "\\f";
-      break;
-    case '\n':
-      escape = "\\n";
-      break;
-    case '\r':
-      escape = "\\r";
-      break;
-    case '\t':
-      escape = "\\t";
-      break;
-    default:
-      if (c >= 0x20) {
-        continue;
-      }
+    const char* escape = kEscapes[static_cast<unsigned char>(text[i])];
+    if (escape == nullptr) {
+      continue;
     }
-    flush(i);
+    out.put(std::string_view(text).substr(runStart, i - runStart));
+    out.put(std::string_view(escape));
     runStart = i + 1;
-    if (escape != nullptr) {
-      out.put(std::string_view(escape));
-    } else {
-      out.put(std::string_view("\\u00"));
-      out.put(kHex[c >> 4]);
-      out.put(kHex[c & 0xF]);
-    }
   }
-  flush(text.size());
+  out.put(std::string_view(text).substr(runStart));
   out.put('"');
 }
 
@@ -307,6 +290,14 @@ template <class Out> void writeValue(const Value& value, Out& out) {
 } // namespace
 
 void write(const Value& value, std::string& out) {
+  if (value.is_structured()) {
+    // Sized first: a large document is then written once into a buffer of its size, rather
+    // than copied through each doubling.
+    CountingOutput counter;
+    writeValue(value, counter);
+    out.reserve(out.size() + counter.size);
+    posix::adviseHugePages(out.data(), out.capacity());
+  }
   StringOutput output{out};
   writeValue(value, output);
 }
