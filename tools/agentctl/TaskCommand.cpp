@@ -193,16 +193,21 @@ int sendTask(const TaskOptions& options, platform::Bytes taskData) {
   // With a file handle to use, standard output carries the file's bytes alone.
   const bool usesHandle = options.read || options.write;
   (usesHandle ? std::cerr : std::cout) << platform::json::write(decoded->json) << std::endl;
-  const auto type = decoded->result->type();
+  // A large result holds millions of small objects, and freeing them one by one took longer
+  // than printing them. The command ends the process, so the system takes them back instead.
+  static const DecodedResult* keptUntilExit = nullptr;
+  keptUntilExit = new DecodedResult(std::move(*decoded));
+  const tasks::KLVResultObject& result = *keptUntilExit->result;
+  const auto type = result.type();
   if (type != tasks::KLVResultObject::empty && type != tasks::KLVResultObject::success) {
     return kOperationFailed;
   }
   // A status result of type "success" still says whether the task did its work: its value
   // "failure" is a failure, as the exit status table says.
-  if (isFailureStatus(*decoded->result)) {
+  if (isFailureStatus(result)) {
     return kOperationFailed;
   }
-  return usesHandle ? useFileHandle(options, *decoded->result) : kSucceeded;
+  return usesHandle ? useFileHandle(options, result) : kSucceeded;
 }
 
 } // namespace
