@@ -110,7 +110,11 @@ double Coding<double>::decode(const Decoder& decoder) {
 }
 
 Bytes Coding<Bytes>::decode(const Decoder& decoder) {
-  auto bytes = base64Decode(Coding<std::string>::decode(decoder));
+  if (!decoder.value().is_string()) {
+    decoder.typeMismatch("String");
+  }
+  // Decoded from the document's own text: a reply's payload runs to hundreds of megabytes.
+  auto bytes = base64Decode(decoder.value().get_ref<const std::string&>());
   if (!bytes) {
     decoder.dataCorrupted("Encountered Data is not valid Base64.");
   }
