@@ -427,8 +427,21 @@ std::optional<Bytes> KeyedUnarchiver::decodeBytesForKey(std::string_view key) {
 
 std::optional<std::string> KeyedUnarchiver::decodeStringForKey(std::string_view key) {
   // Strings stand behind a reference; the mutable string's own contents stand inline.
-  if (auto inlineString = value(key).stringValue(); inlineString && !error_) {
+  const Node node = value(key);
+  if (auto inlineString = node.stringValue(); inlineString && !error_) {
     return std::string(*inlineString);
+  }
+  // A reference to a plain string gives its text at once: a string object would be made, kept
+  // and copied from for each of the millions of paths in a large result. The reference counts
+  // against the limit as any other.
+  if (auto uid = node.uidValue(); uid && *uid != 0 && *uid < objectCount_ && !error_) {
+    if (auto text = objects_.arrayItem(*uid).stringValue()) {
+      if (++references_ > options_.limits.maxObjectReferences) {
+        fail("the archive refers to too many objects");
+        return std::nullopt;
+      }
+      return std::string(*text);
+    }
   }
   auto string = decodeObjectOfClass<NSString>(key);
   return string != nullptr ? std::optional<std::string>(string->value()) : std::nullopt;
