@@ -22,18 +22,29 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+double threadCPUSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_THREAD, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Prints the wall and CPU time of its scope.
 struct Stage {
   const char* name;
   Clock::time_point start = Clock::now();
+  double cpuStart = threadCPUSeconds();
   ~Stage() {
-    std::printf("%-16s %.3f s\n", name,
-                std::chrono::duration<double>(Clock::now() - start).count());
+    std::printf("%-16s %.3f s (cpu %.3f s)\n", name,
+                std::chrono::duration<double>(Clock::now() - start).count(),
+                threadCPUSeconds() - cpuStart);
   }
 };
 
@@ -116,7 +127,9 @@ int main(int argc, char** argv) {
     }
   }
   std::optional<agentctl::DecodedResult> decoded;
-  {
+  // PROFILE_REPEAT=N decodes the result N times, so that a profile of the run is mostly that.
+  const int repeats = std::getenv("PROFILE_REPEAT") ? std::atoi(std::getenv("PROFILE_REPEAT")) : 1;
+  for (int repeat = 0; repeat < repeats; ++repeat) {
     Stage stage{"decode-result"};
     platform::NSError error;
     decoded = agentctl::decodeResult(received, {}, &error);

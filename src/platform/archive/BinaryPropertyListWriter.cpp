@@ -2,6 +2,7 @@
 
 #include "platform/posix/HugePages.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace platform::archive {
@@ -129,12 +130,19 @@ uint32_t BinaryPropertyListWriter::addString(std::string_view value) {
 }
 
 uint32_t BinaryPropertyListWriter::addUID(uint64_t value) {
-  auto found = uids_.find(value);
-  if (found != uids_.end()) {
-    return found->second;
+  // A UID names an object of the archive, one of the nodes written before; one beyond them is
+  // written as it is, without sharing, so the table stays as small as the archive.
+  if (value < uids_.size() && uids_[value] != kNoNode) {
+    return uids_[value];
   }
   const uint32_t index = add(Node{Kind::uid, false, 0, value});
-  uids_.emplace(value, index);
+  if (value >= nodes_->size()) {
+    return index;
+  }
+  if (value >= uids_.size()) {
+    uids_.resize(std::max<size_t>(value + 1, uids_.size() * 2), kNoNode);
+  }
+  uids_[value] = index;
   return index;
 }
 
@@ -144,7 +152,8 @@ uint32_t BinaryPropertyListWriter::addArray(std::vector<uint32_t> items) {
 }
 
 uint32_t BinaryPropertyListWriter::addDictionary() {
-  dictionaries_.emplace_back();
+  // Room for the members of a typical archived object at once, rather than four regrowths.
+  dictionaries_.emplace_back().reserve(8);
   return add(Node{Kind::dictionary, false, 0, dictionaries_.size() - 1});
 }
 

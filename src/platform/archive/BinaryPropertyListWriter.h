@@ -78,7 +78,10 @@ private:
   std::unordered_set<uint32_t, StringSlotHash, StringSlotEqual> strings_{
       64, StringSlotHash{text_.get(), nodes_.get()},
       StringSlotEqual{StringSlotHash{text_.get(), nodes_.get()}}};
-  std::unordered_map<uint64_t, uint32_t> uids_;
+  // The node of each UID written so far, by UID (an archive's UIDs count up from zero), or
+  // kNoNode.
+  static constexpr uint32_t kNoNode = UINT32_MAX;
+  std::vector<uint32_t> uids_;
   // Scalars by kind and bit pattern.
   std::unordered_map<std::pair<Kind, uint64_t>, uint32_t, PairKeyHash> scalars_;
 };
