@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <vector>
 
 namespace agentctl {
 
@@ -36,8 +37,19 @@ struct ArchiveRendering::State {
   Value renderNode(const Node& node, size_t depth) const;
   Value renderObject(const Node& object, std::string_view className, size_t depth) const;
   Value renderMembers(const Node& object, size_t depth) const;
-  std::string className(const Node& object) const;
+  std::string_view className(const Node& object) const;
   void count(size_t depth) const;
+
+  // The same JSON text as writing what the render functions above return, streamed into `out`
+  // without building it first: a result of a million entries would otherwise take millions of
+  // small values.
+  void writeReference(uint64_t uid, size_t depth, std::string& out) const;
+  void writeNode(const Node& node, size_t depth, std::string& out) const;
+  void writeObject(const Node& object, std::string_view className, size_t depth,
+                   std::string& out) const;
+  // Writes the members of a dictionary node as a JSON object: keys sorted, the last of equal
+  // keys kept (as a JSON value's object has them), "$class" left out when `skipClass`.
+  void writeMembers(const Node& dictionary, bool skipClass, size_t depth, std::string& out) const;
 };
 
 void ArchiveRendering::State::count(size_t depth) const {
@@ -60,13 +72,12 @@ Value ArchiveRendering::State::renderReference(uint64_t uid, size_t depth) const
   return renderNode(entry, depth);
 }
 
-std::string ArchiveRendering::State::className(const Node& object) const {
+std::string_view ArchiveRendering::State::className(const Node& object) const {
   auto uid = object["$class"].uidValue();
   if (!uid || *uid >= objects.arraySize()) {
     return {};
   }
-  auto name = objects.arrayItem(*uid)["$classname"].stringValue();
-  return name ? std::string(*name) : std::string();
+  return objects.arrayItem(*uid)["$classname"].stringValue().value_or(std::string_view());
 }
 
 Value ArchiveRendering::State::renderNode(const Node& node, size_t depth) const {
@@ -182,6 +193,146 @@ Value ArchiveRendering::State::renderObject(const Node& object, std::string_view
   return renderMembers(object, depth);
 }
 
+namespace {
+
+bool isCollectionClass(std::string_view name) {
+  return name == "NSArray" || name == "NSMutableArray" || name == "NSSet" || name == "NSMutableSet";
+}
+
+bool isDictionaryClass(std::string_view name) {
+  return name == "NSDictionary" || name == "NSMutableDictionary";
+}
+
+// Classes with a form of their own: small, so rendered as a value and written.
+bool hasSpecialForm(std::string_view name) {
+  return name == "NSNull" || name == "NSMutableString" || name == "NSMutableData" ||
+         name == "NSDate" || name == "NSUUID" || name == "NSURL" || name == "NSError";
+}
+
+// Writes `members` (key text, value) as a JSON object: sorted by key, the last of equal keys
+// kept, each value written by `writeValue`.
+template <class Member, class WriteValue>
+void writeSortedObject(std::vector<Member>& members, std::string& out,
+                       const WriteValue& writeValue) {
+  std::stable_sort(members.begin(), members.end(),
+                   [](const Member& a, const Member& b) { return a.key < b.key; });
+  out.push_back('{');
+  bool first = true;
+  for (size_t index = 0; index < members.size(); ++index) {
+    if (index + 1 < members.size() && members[index + 1].key == members[index].key) {
+      continue; // a later member has the same key
+    }
+    if (!first) {
+      out.push_back(',');
+    }
+    first = false;
+    platform::json::appendString(members[index].key, out);
+    out.push_back(':');
+    writeValue(members[index]);
+  }
+  out.push_back('}');
+}
+
+} // namespace
+
+void ArchiveRendering::State::writeReference(uint64_t uid, size_t depth, std::string& out) const {
+  if (uid == 0 || uid >= objects.arraySize()) {
+    out += "null";
+    return;
+  }
+  const Node entry = objects.arrayItem(uid);
+  if (entry.is(Type::dictionary) && !entry["$class"].isNull()) {
+    writeObject(entry, className(entry), depth, out);
+    return;
+  }
+  writeNode(entry, depth, out);
+}
+
+void ArchiveRendering::State::writeNode(const Node& node, size_t depth, std::string& out) const {
+  if (node.isNull()) {
+    out += "null";
+    return;
+  }
+  switch (node.type().value_or(Type::boolean)) {
+  case Type::uid:
+    count(depth);
+    writeReference(node.uidValue().value_or(0), depth + 1, out);
+    return;
+  case Type::array:
+    count(depth);
+    out.push_back('[');
+    for (size_t index = 0; index < node.arraySize(); ++index) {
+      if (index > 0) {
+        out.push_back(',');
+      }
+      writeNode(node.arrayItem(index), depth, out);
+    }
+    out.push_back(']');
+    return;
+  case Type::dictionary:
+    count(depth);
+    writeMembers(node, false, depth, out);
+    return;
+  case Type::string:
+    count(depth);
+    platform::json::appendString(node.stringValue().value_or(std::string_view()), out);
+    return;
+  default:
+    platform::json::write(renderNode(node, depth), out);
+    return;
+  }
+}
+
+void ArchiveRendering::State::writeMembers(const Node& dictionary, bool skipClass, size_t depth,
+                                           std::string& out) const {
+  struct Member {
+    std::string_view key;
+    size_t index;
+  };
+  std::vector<Member> members;
+  members.reserve(dictionary.dictionarySize());
+  for (size_t index = 0; index < dictionary.dictionarySize(); ++index) {
+    auto key = dictionary.dictionaryKey(index).stringValue().value_or(std::string_view());
+    if (!skipClass || key != "$class") {
+      members.push_back({key, index});
+    }
+  }
+  writeSortedObject(members, out, [&](const Member& member) {
+    writeNode(dictionary.dictionaryValue(member.index), depth, out);
+  });
+}
+
+void ArchiveRendering::State::writeObject(const Node& object, std::string_view name, size_t depth,
+                                          std::string& out) const {
+  if (hasSpecialForm(name)) {
+    platform::json::write(renderObject(object, name, depth), out);
+    return;
+  }
+  count(depth);
+  if (isCollectionClass(name)) {
+    writeNode(object["NS.objects"], depth, out);
+    return;
+  }
+  if (!isDictionaryClass(name)) {
+    writeMembers(object, true, depth, out);
+    return;
+  }
+  const Node keys = object["NS.keys"];
+  const Node values = object["NS.objects"];
+  struct Member {
+    std::string key;
+    Node value;
+  };
+  std::vector<Member> members;
+  for (size_t index = 0; index < keys.arraySize() && index < values.arraySize(); ++index) {
+    Value key = renderNode(keys.arrayItem(index), depth);
+    members.push_back({key.is_string() ? key.get<std::string>() : platform::json::write(key),
+                       values.arrayItem(index)});
+  }
+  writeSortedObject(members, out,
+                    [&](const Member& member) { writeNode(member.value, depth, out); });
+}
+
 const platform::archive::ArchiveLimits& receivedResultLimits() {
   static const auto limits = platform::archive::ArchiveLimits::forReceivedResults(
       platform::xpc::TransportLimits{}.maxPayloadSize);
@@ -211,10 +362,10 @@ std::optional<ArchiveRendering> ArchiveRendering::read(std::span<const uint8_t> 
   return ArchiveRendering(std::move(state));
 }
 
-Value ArchiveRendering::rootMember(std::string_view key) const {
+void ArchiveRendering::writeRootMember(std::string_view key, std::string& out) const {
   state_->nodes = 0;
   const Node root = state_->objects.arrayItem(state_->rootUID);
-  return state_->renderNode(root[key], 0);
+  state_->writeNode(root[key], 0, out);
 }
 
 } // namespace agentctl

@@ -30,9 +30,10 @@ public:
   ArchiveRendering(ArchiveRendering&&) noexcept;
   ~ArchiveRendering();
 
-  // The root object's member `key` rendered; null when it is absent or nil. Throws
-  // std::runtime_error when the graph is deeper or larger than the bounds.
-  platform::json::Value rootMember(std::string_view key) const;
+  // Appends the root object's member `key` rendered as JSON text (with sorted keys, as the
+  // system's JSON writer puts them); null when it is absent or nil. Throws std::runtime_error
+  // when the graph is deeper or larger than the bounds.
+  void writeRootMember(std::string_view key, std::string& out) const;
 
 private:
   struct State;

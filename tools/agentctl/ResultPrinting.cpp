@@ -2,6 +2,7 @@
 
 #include "ArchiveRendering.h"
 #include "platform/archive/KeyedUnarchiver.h"
+#include "platform/posix/HugePages.h"
 #include "tasks/model/TaskClasses.h"
 
 #include <stdexcept>
@@ -40,12 +41,20 @@ std::optional<DecodedResult> decodeResult(std::span<const uint8_t> archive,
                                                 {{platform::NSDebugDescriptionErrorKey, fault}}));
     return std::nullopt;
   }
-  platform::json::Value json = platform::json::Value::object();
-  json["type"] = result->type();
-  json["typeText"] = result->klv_typeText();
+  // The line {"error":…,"type":N,"typeText":"…","value":…}, keys in the JSON writer's order.
+  std::string text;
+  text.reserve(archive.size() + archive.size() / 2); // what a large listing takes, about
+  platform::posix::adviseHugePages(text.data(), text.capacity());
   try {
-    json["value"] = rendering->rootMember("value");
-    json["error"] = rendering->rootMember("error");
+    text += "{\"error\":";
+    rendering->writeRootMember("error", text);
+    text += ",\"type\":";
+    platform::json::write(platform::json::Value(result->type()), text);
+    text += ",\"typeText\":";
+    platform::json::appendString(result->klv_typeText(), text);
+    text += ",\"value\":";
+    rendering->writeRootMember("value", text);
+    text += '}';
   } catch (const std::runtime_error& tooLarge) {
     platform::setError(
         error,
@@ -53,7 +62,7 @@ std::optional<DecodedResult> decodeResult(std::span<const uint8_t> archive,
                           {{platform::NSDebugDescriptionErrorKey, std::string(tooLarge.what())}}));
     return std::nullopt;
   }
-  return DecodedResult{std::move(result), std::move(json)};
+  return DecodedResult{std::move(result), std::move(text)};
 }
 
 } // namespace agentctl

@@ -1,20 +1,21 @@
 #pragma once
 
-#include "platform/foundation/JSON.h"
 #include "platform/foundation/NSError.h"
 #include "tasks/model/KLVResultObject.h"
 
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 
 namespace agentctl {
 
 // A task's result as the agent sent it: the decoded object and its one-line JSON form.
 struct DecodedResult {
   std::shared_ptr<tasks::KLVResultObject> result;
-  // {"type": N, "typeText": "...", "value": ..., "error": {"domain","code","userInfo"} or null}
-  platform::json::Value json;
+  // One line of JSON: {"error": {"code","domain","userInfo"} or null, "type": N,
+  // "typeText": "...", "value": ...}
+  std::string text;
 };
 
 // Decodes an archived KLVResultObject with secure coding (any registered class may stand in

@@ -192,7 +192,7 @@ int sendTask(const TaskOptions& options, platform::Bytes taskData) {
   }
   // With a file handle to use, standard output carries the file's bytes alone.
   const bool usesHandle = options.read || options.write;
-  (usesHandle ? std::cerr : std::cout) << platform::json::write(decoded->json) << std::endl;
+  (usesHandle ? std::cerr : std::cout) << decoded->text << std::endl;
   // A large result holds millions of small objects, and freeing them one by one took longer
   // than printing them. The command ends the process, so the system takes them back instead.
   static const DecodedResult* keptUntilExit = nullptr;

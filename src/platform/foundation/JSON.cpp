@@ -51,7 +51,7 @@ constexpr std::array<const char*, 256> makeEscapes() {
 
 constexpr auto kEscapes = makeEscapes();
 
-template <class Out> void writeString(const std::string& text, Out& out) {
+template <class Out> void writeString(std::string_view text, Out& out) {
   out.put('"');
   size_t runStart = 0;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -59,11 +59,11 @@ template <class Out> void writeString(const std::string& text, Out& out) {
     if (escape == nullptr) {
       continue;
     }
-    out.put(std::string_view(text).substr(runStart, i - runStart));
+    out.put(text.substr(runStart, i - runStart));
     out.put(std::string_view(escape));
     runStart = i + 1;
   }
-  out.put(std::string_view(text).substr(runStart));
+  out.put(text.substr(runStart));
   out.put('"');
 }
 
@@ -300,6 +300,11 @@ void write(const Value& value, std::string& out) {
   }
   StringOutput output{out};
   writeValue(value, output);
+}
+
+void appendString(std::string_view text, std::string& out) {
+  StringOutput output{out};
+  writeString(text, output);
 }
 
 Bytes writeBytes(const Value& value) {

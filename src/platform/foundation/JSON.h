@@ -20,6 +20,9 @@ inline constexpr size_t kMaximumNestingDepth = 512;
 // Throws EncodingError for numbers that JSON cannot represent (NaN, infinity).
 std::string write(const Value& value);
 void write(const Value& value, std::string& out);
+// Appends `text` as a JSON string, escaped as `write` escapes strings: for writers that stream
+// a large document rather than build its Value.
+void appendString(std::string_view text, std::string& out);
 // The same text as bytes, in a buffer of exactly its size: a document of hundreds of
 // megabytes is written once, with no copy and no spare capacity.
 Bytes writeBytes(const Value& value);

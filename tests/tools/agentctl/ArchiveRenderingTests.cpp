@@ -28,7 +28,7 @@ std::string printed(const tasks::ResultPtr& result) {
   if (!decoded) {
     return "failed: " + error.stringForKey(platform::NSDebugDescriptionErrorKey).value_or("");
   }
-  return platform::json::write(decoded->json);
+  return decoded->text;
 }
 
 } // namespace
