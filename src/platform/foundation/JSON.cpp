@@ -51,10 +51,31 @@ constexpr std::array<const char*, 256> makeEscapes() {
 
 constexpr auto kEscapes = makeEscapes();
 
+// Whether any of the eight bytes in `word` needs an escape: a quote, a backslash, a slash or a
+// control character. Lets long runs of plain text (Base64 above all) pass eight bytes at a time.
+constexpr bool mayNeedEscape(uint64_t word) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr uint64_t kHighs = 0x8080808080808080ULL;
+  const auto hasByte = [](uint64_t x, uint8_t byte) {
+    const uint64_t y = x ^ (kOnes * byte);
+    return ((y - kOnes) & ~y & kHighs) != 0;
+  };
+  const bool hasControl = ((word - kOnes * 0x20) & ~word & kHighs) != 0;
+  return hasControl || hasByte(word, '"') || hasByte(word, '\\') || hasByte(word, '/');
+}
+
 template <class Out> void writeString(std::string_view text, Out& out) {
   out.put('"');
   size_t runStart = 0;
   for (size_t i = 0; i < text.size(); ++i) {
+    if ((i & 7) == 0 && i + 8 <= text.size()) {
+      uint64_t word;
+      std::memcpy(&word, text.data() + i, sizeof word);
+      if (!mayNeedEscape(word)) {
+        i += 7;
+        continue;
+      }
+    }
     const char* escape = kEscapes[static_cast<unsigned char>(text[i])];
     if (escape == nullptr) {
       continue;

@@ -40,6 +40,45 @@ TEST(JSONWriter, WritesCompactSortedKeysAndEscapesSlash) {
             R"({"alpha":"a\/b\"c\\d\n\u0001","mid":[true,false,null],"zeta":1})");
 }
 
+// Plain text is passed over eight bytes at a time; an escape at any offset is still written.
+TEST(JSONWriter, EscapesAtEveryOffsetOfALongString) {
+  for (const char special : {'/', '"', '\\', '\n', '\x01', '\x1f'}) {
+    for (size_t offset = 0; offset < 24; ++offset) {
+      std::string text(24, 'a');
+      text[offset] = special;
+      text += "\xC3\xA9 tail beyond the last whole word";
+      std::string expected = "\"";
+      for (const char c : text) {
+        switch (c) {
+        case '/':
+          expected += "\\/";
+          break;
+        case '"':
+          expected += "\\\"";
+          break;
+        case '\\':
+          expected += "\\\\";
+          break;
+        case '\n':
+          expected += "\\n";
+          break;
+        case '\x01':
+          expected += "\\u0001";
+          break;
+        case '\x1f':
+          expected += "\\u001f";
+          break;
+        default:
+          expected += c;
+        }
+      }
+      expected += "\"";
+      EXPECT_EQ(json::write(json::Value(text)), expected) << "offset " << offset;
+      EXPECT_EQ(json::parse(expected), json::Value(text));
+    }
+  }
+}
+
 TEST(JSONWriter, WritesNumbersInShortestForm) {
   EXPECT_EQ(json::write(json::Value(1.0)), "1");
   EXPECT_EQ(json::write(json::Value(0.1)), "0.1");
