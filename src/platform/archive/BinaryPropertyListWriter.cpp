@@ -112,10 +112,43 @@ uint32_t BinaryPropertyListWriter::addData(const uint8_t* bytes, size_t size) {
   return add(Node{Kind::data, false, static_cast<uint32_t>(size), offset});
 }
 
+std::string_view BinaryPropertyListWriter::textOf(uint32_t node) const {
+  const Node& string = (*nodes_)[node];
+  return std::string_view(*text_).substr(string.value, string.length);
+}
+
+BinaryPropertyListWriter::StringSlot&
+BinaryPropertyListWriter::findStringSlot(std::string_view value, uint32_t hash) {
+  const size_t mask = stringSlots_.size() - 1;
+  for (size_t index = hash & mask;; index = (index + 1) & mask) {
+    StringSlot& slot = stringSlots_[index];
+    if (slot.node == UINT32_MAX || (slot.hash == hash && textOf(slot.node) == value)) {
+      return slot;
+    }
+  }
+}
+
+void BinaryPropertyListWriter::growStringSlots() {
+  std::vector<StringSlot> old(stringSlots_.size() * 2);
+  old.swap(stringSlots_);
+  const size_t mask = stringSlots_.size() - 1;
+  for (const StringSlot& slot : old) {
+    if (slot.node == UINT32_MAX) {
+      continue;
+    }
+    size_t index = slot.hash & mask;
+    while (stringSlots_[index].node != UINT32_MAX) {
+      index = (index + 1) & mask;
+    }
+    stringSlots_[index] = slot;
+  }
+}
+
 uint32_t BinaryPropertyListWriter::addString(std::string_view value) {
-  auto found = strings_.find(value);
-  if (found != strings_.end()) {
-    return *found;
+  const uint64_t fullHash = std::hash<std::string_view>()(value);
+  const auto hash = static_cast<uint32_t>(fullHash ^ (fullHash >> 32));
+  if (StringSlot& slot = findStringSlot(value, hash); slot.node != UINT32_MAX) {
+    return slot.node;
   }
   bool ascii = true;
   for (char c : value) {
@@ -125,7 +158,13 @@ uint32_t BinaryPropertyListWriter::addString(std::string_view value) {
   text_->append(value);
   const uint32_t index =
       add(Node{Kind::string, !ascii, static_cast<uint32_t>(value.size()), offset});
-  strings_.insert(index);
+  // At most half full, so that probes stay short.
+  if (2 * (stringCount_ + 1) > stringSlots_.size()) {
+    growStringSlots();
+  }
+  // `value` may have pointed into the text that the append just moved: look up the copy.
+  findStringSlot(textOf(index), hash) = StringSlot{index, hash};
+  ++stringCount_;
   return index;
 }
 

@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -46,26 +45,17 @@ private:
     uint64_t value = 0;  // scalars: the bit pattern; UIDs: the UID; data and strings: the offset
                          // in `text_`; containers: the index in their table
   };
-  // A string node stands for its UTF-8 text in `text_`; the hash and equality look it up there
-  // (through a pointer that stays valid when the writer moves), so a text is stored only once.
-  struct StringSlotHash {
-    using is_transparent = void;
-    const std::string* text;
-    const std::vector<Node>* nodes;
-    size_t operator()(std::string_view value) const { return std::hash<std::string_view>()(value); }
-    size_t operator()(uint32_t node) const { return (*this)(view(node)); }
-    std::string_view view(uint32_t node) const {
-      const Node& slot = (*nodes)[node];
-      return std::string_view(*text).substr(slot.value, slot.length);
-    }
+  // The table of strings written so far, for writing each text once: open addressing with
+  // linear probing, each slot a string node and 32 bits of its text's hash. One flat vector for
+  // the millions of paths of a large listing, rather than a hash node each.
+  struct StringSlot {
+    uint32_t node = UINT32_MAX; // UINT32_MAX: empty
+    uint32_t hash = 0;
   };
-  struct StringSlotEqual {
-    using is_transparent = void;
-    StringSlotHash hash;
-    bool operator()(uint32_t a, uint32_t b) const { return a == b; }
-    bool operator()(std::string_view a, uint32_t b) const { return a == hash.view(b); }
-    bool operator()(uint32_t a, std::string_view b) const { return hash.view(a) == b; }
-  };
+  std::string_view textOf(uint32_t node) const;
+  // The slot that holds `value` (hashed to `hash`), or the empty slot where it belongs.
+  StringSlot& findStringSlot(std::string_view value, uint32_t hash);
+  void growStringSlots();
 
   uint32_t add(Node node);
   uint32_t addScalar(Kind kind, uint64_t bits);
@@ -75,9 +65,8 @@ private:
   std::unique_ptr<std::string> text_ = std::make_unique<std::string>();
   std::vector<std::vector<uint32_t>> arrays_;
   std::vector<std::vector<std::pair<uint32_t, uint32_t>>> dictionaries_;
-  std::unordered_set<uint32_t, StringSlotHash, StringSlotEqual> strings_{
-      64, StringSlotHash{text_.get(), nodes_.get()},
-      StringSlotEqual{StringSlotHash{text_.get(), nodes_.get()}}};
+  std::vector<StringSlot> stringSlots_ = std::vector<StringSlot>(64);
+  size_t stringCount_ = 0;
   // The node of each UID written so far, by UID (an archive's UIDs count up from zero), or
   // kNoNode.
   static constexpr uint32_t kNoNode = UINT32_MAX;

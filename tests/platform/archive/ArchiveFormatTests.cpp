@@ -178,6 +178,22 @@ TEST(ArchiveFormat, LongContainersAndEveryStringFormSurviveBothReaders) {
   EXPECT_EQ(std::dynamic_pointer_cast<NSArray>(decoded->objectForKey("names"))->strings(), names);
   EXPECT_EQ(std::dynamic_pointer_cast<NSData>(decoded->objectForKey("blob"))->bytes().size(),
             70000u);
+
+  // Each text is written once, however often it is used and however many texts there are.
+  std::vector<std::string> twice = names;
+  twice.insert(twice.end(), names.begin(), names.end());
+  auto repeated = archivedDataWithRootObject(NSArray::makeWithStrings(twice), true, &error);
+  ASSERT_TRUE(repeated);
+  const std::string text(repeated->begin(), repeated->end());
+  for (const std::string name : {"name0", "name150", "name299"}) {
+    const size_t first = text.find(name);
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(text.find(name, first + 1), std::string::npos) << name;
+  }
+  auto decodedTwice = std::dynamic_pointer_cast<NSArray>(unarchivedObjectOfClasses(
+      {&NSArray::classObject(), &NSString::classObject()}, *repeated, &error, testOptions()));
+  ASSERT_NE(decodedTwice, nullptr);
+  EXPECT_EQ(decodedTwice->strings(), twice);
 }
 
 } // namespace
