@@ -107,7 +107,7 @@ int measureInside(const char* self) {
   std::printf("agent_startup_ms: ours=%.3f peer=%.3f ratio=%.2f\n", o, p, o / p);
 
   // An idle agent and an idle bare listener, side by side.
-  const pid_t agent = spawnQuiet({kAgentPath});
+  const pid_t agent = spawnAgent();
   const pid_t bare = spawnQuiet({self, "--listen", kPeerSocket});
   if (agent < 0 || bare < 0 || !waitUntilAccepting(agent, kAgentSocket) ||
       !waitUntilAccepting(bare, kPeerSocket)) {

@@ -64,7 +64,7 @@ int measureInside() {
     std::fprintf(stderr, "bench_enumerate_e2e: cannot make the tree at %s\n", kTree);
     return 1;
   }
-  const pid_t agent = spawnQuiet({kAgentPath});
+  const pid_t agent = spawnAgent();
   if (agent < 0 || !waitUntilAccepting(agent, kAgentSocket)) {
     std::fprintf(stderr, "bench_enumerate_e2e: the agent did not start\n");
     return 1;

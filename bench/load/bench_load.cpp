@@ -98,7 +98,7 @@ double percentile99(std::vector<double> samples) {
 }
 
 int measureInside() {
-  const pid_t agent = spawnQuiet({kAgentPath}, kAgentLog);
+  const pid_t agent = spawnAgent(kAgentLog);
   if (agent < 0 || !waitUntilAccepting(agent, kAgentSocket)) {
     std::fprintf(stderr, "bench_load: the agent did not start listening\n");
     return 1;

@@ -41,9 +41,11 @@ std::vector<char*> argumentsOf(const std::vector<std::string>& argv) {
 
 } // namespace
 
-pid_t spawnQuiet(const std::vector<std::string>& argv, const std::string& errorLog) {
+namespace {
+
+pid_t spawnQuietWith(const std::vector<std::string>& argv, const std::string& errorLog,
+                     char* const environment[]) {
   auto args = argumentsOf(argv);
-  char* environment[] = {nullptr};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (errorLog.empty()) {
@@ -57,6 +59,20 @@ pid_t spawnQuiet(const std::vector<std::string>& argv, const std::string& errorL
   const int spawned = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environment);
   posix_spawn_file_actions_destroy(&actions);
   return spawned == 0 ? pid : -1;
+}
+
+} // namespace
+
+pid_t spawnQuiet(const std::vector<std::string>& argv, const std::string& errorLog) {
+  char* environment[] = {nullptr};
+  return spawnQuietWith(argv, errorLog, environment);
+}
+
+pid_t spawnAgent(const std::string& errorLog) {
+  // As resources/com.quillby.Lumora5.Agent.service sets it.
+  char tunables[] = "GLIBC_TUNABLES=glibc.malloc.hugetlb=1";
+  char* environment[] = {tunables, nullptr};
+  return spawnQuietWith({kAgentPath}, errorLog, environment);
 }
 
 pid_t spawnReading(const std::vector<std::string>& argv, int& output) {

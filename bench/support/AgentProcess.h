@@ -17,6 +17,9 @@ bool accepts(const std::string& path);
 // Starts `argv` with an empty environment and its output discarded (standard error appended
 // to `errorLog` when one is named); the pid, or -1.
 pid_t spawnQuiet(const std::vector<std::string>& argv, const std::string& errorLog = {});
+// Starts the installed agent as spawnQuiet does, with the environment its service unit gives
+// it.
+pid_t spawnAgent(const std::string& errorLog = {});
 // Starts `argv` (searched on PATH) with standard output into a pipe; the pid, or -1, and the
 // pipe's reading end in `output`.
 pid_t spawnReading(const std::vector<std::string>& argv, int& output);
