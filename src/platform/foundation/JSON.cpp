@@ -109,6 +109,28 @@ struct LiftedString {
   std::string text; // unescaped
 };
 
+// Whether every byte of `text` is printable ASCII (0x20 to 0x7F), checked eight at a time.
+bool isPrintableASCII(std::string_view text) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr uint64_t kHighs = 0x8080808080808080ULL;
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    // A high bit set (0x80 and above), or a byte below 0x20.
+    if (((word & kHighs) | ((word - kOnes * 0x20) & ~word & kHighs)) != 0) {
+      return false;
+    }
+  }
+  for (; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c >= 0x80) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // The unescaped text of the string token at text[begin, end) (quotes included), if it holds
 // only printable ASCII and the simple escapes; none otherwise (control characters, UTF-8 and
 // \u escapes are left to the parser, which validates them).
@@ -123,11 +145,8 @@ std::optional<std::string> unescapeSimpleString(std::string_view token) {
         static_cast<const char*>(std::memchr(body.data() + position, '\\', body.size() - position));
     const size_t runEnd =
         escape == nullptr ? body.size() : static_cast<size_t>(escape - body.data());
-    for (size_t i = position; i < runEnd; ++i) {
-      const auto c = static_cast<unsigned char>(body[i]);
-      if (c < 0x20 || c >= 0x80) {
-        return std::nullopt;
-      }
+    if (!isPrintableASCII(body.substr(position, runEnd - position))) {
+      return std::nullopt;
     }
     out.append(body.substr(position, runEnd - position));
     if (escape == nullptr) {

@@ -172,7 +172,13 @@ TEST(JSONParse, LongStringsParseAsTheParserWouldAndStayValidated) {
   // Still refused: invalid UTF-8, raw control characters, bad escapes, broken documents.
   const std::string filler(5000, 'z');
   EXPECT_THROW(json::parse("\"" + filler + "\xC3\x28\""), DecodingError);
-  EXPECT_THROW(json::parse("\"" + filler + "\x01\""), DecodingError);
+  for (size_t offset = 0; offset < 16; ++offset) {
+    for (const char* bad : {"\x01", "\x1f", "\xC3\x28", "\xFF"}) {
+      std::string text = filler;
+      text.insert(offset, bad);
+      EXPECT_THROW(json::parse("\"" + text + "\""), DecodingError) << offset;
+    }
+  }
   EXPECT_THROW(json::parse("\"" + filler + "\\x\""), DecodingError);
   EXPECT_THROW(json::parse("[\"" + filler + "\""), DecodingError);
   EXPECT_THROW(json::parse("{\"a\" \"" + filler + "\"}"), DecodingError);
