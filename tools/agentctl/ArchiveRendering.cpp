@@ -362,6 +362,10 @@ std::optional<ArchiveRendering> ArchiveRendering::read(std::span<const uint8_t> 
   return ArchiveRendering(std::move(state));
 }
 
+const BinaryPropertyList& ArchiveRendering::propertyList() const {
+  return state_->plist;
+}
+
 void ArchiveRendering::writeRootMember(std::string_view key, std::string& out) const {
   state_->nodes = 0;
   const Node root = state_->objects.arrayItem(state_->rootUID);

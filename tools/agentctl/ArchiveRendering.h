@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/archive/ArchiveLimits.h"
+#include "platform/archive/BinaryPropertyList.h"
 #include "platform/foundation/JSON.h"
 
 #include <cstdint>
@@ -34,6 +35,9 @@ public:
   // system's JSON writer puts them); null when it is absent or nil. Throws std::runtime_error
   // when the graph is deeper or larger than the bounds.
   void writeRootMember(std::string_view key, std::string& out) const;
+
+  // The property list read from the archive, read with receivedResultLimits().
+  const platform::archive::BinaryPropertyList& propertyList() const;
 
 private:
   struct State;

@@ -16,12 +16,20 @@ std::optional<DecodedResult> decodeResult(std::span<const uint8_t> archive,
   platform::archive::UnarchiveOptions options;
   options.fileDescriptors = descriptors;
   options.limits = receivedResultLimits();
+  // The property list is read once, for the rendering and for the decoding. Bytes that are
+  // not a readable keyed archive go to the unarchiver alone, whose error says why.
+  std::string fault;
+  auto rendering = ArchiveRendering::read(archive, fault);
   // The value is decoded with the classes that admitted the result, so admitting every
   // registered class lets records added to the library later come through unchanged.
+  const platform::archive::ClassSet allowed = {&tasks::KLVResultObject::classObject(),
+                                               &platform::archive::ObjectClass::NSObject()};
   platform::NSError decodingError;
-  auto object = platform::archive::unarchivedObjectOfClasses(
-      {&tasks::KLVResultObject::classObject(), &platform::archive::ObjectClass::NSObject()},
-      archive, &decodingError, options);
+  auto object =
+      rendering
+          ? platform::archive::unarchivedObjectOfClasses(allowed, rendering->propertyList(),
+                                                         &decodingError, options)
+          : platform::archive::unarchivedObjectOfClasses(allowed, archive, &decodingError, options);
   auto result = std::dynamic_pointer_cast<tasks::KLVResultObject>(object);
   if (result == nullptr) {
     if (decodingError.domain().empty()) {
@@ -32,15 +40,13 @@ std::optional<DecodedResult> decodeResult(std::span<const uint8_t> archive,
     platform::setError(error, decodingError);
     return std::nullopt;
   }
-
-  std::string fault;
-  auto rendering = ArchiveRendering::read(archive, fault);
   if (!rendering) {
     platform::setError(error, platform::NSError(platform::NSCocoaErrorDomain,
                                                 platform::NSCoderReadCorruptError,
                                                 {{platform::NSDebugDescriptionErrorKey, fault}}));
     return std::nullopt;
   }
+
   // The line {"error":…,"type":N,"typeText":"…","value":…}, keys in the JSON writer's order.
   std::string text;
   text.reserve(archive.size() + archive.size() / 2); // what a large listing takes, about

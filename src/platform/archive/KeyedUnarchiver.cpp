@@ -43,6 +43,13 @@ KeyedUnarchiver::KeyedUnarchiver(std::span<const uint8_t> bytes, const Unarchive
   validateArchive(bytes);
 }
 
+KeyedUnarchiver::KeyedUnarchiver(const BinaryPropertyList& list, const UnarchiveOptions& options)
+    : options_(options),
+      registry_(options.registry != nullptr ? *options.registry : ClassRegistry::shared()),
+      plist_(&list) {
+  validateStructure();
+}
+
 KeyedUnarchiver::~KeyedUnarchiver() = default;
 
 void KeyedUnarchiver::fail(std::string debugDescription) {
@@ -63,11 +70,16 @@ bool KeyedUnarchiver::validateArchive(std::span<const uint8_t> bytes) {
     return false;
   }
   std::string fault;
-  plist_ = BinaryPropertyList::read(bytes, options_.limits, fault);
-  if (!plist_) {
+  ownedPlist_ = BinaryPropertyList::read(bytes, options_.limits, fault);
+  if (!ownedPlist_) {
     fail("incomprehensible archive: " + fault);
     return false;
   }
+  plist_ = &*ownedPlist_;
+  return validateStructure();
+}
+
+bool KeyedUnarchiver::validateStructure() {
   Node root = plist_->top();
   if (!root.is(Type::dictionary)) {
     fail("incomprehensible archive: the top level is not a dictionary");
@@ -479,10 +491,13 @@ int KeyedUnarchiver::fileDescriptorAtIndex(int64_t index) const {
 
 // MARK: Top level
 
-ObjectPtr unarchivedObjectOfClasses(const ClassSet& allowed, std::span<const uint8_t> data,
-                                    NSError* error, const UnarchiveOptions& options) {
+namespace {
+
+template <class Source>
+ObjectPtr unarchiveRoot(const ClassSet& allowed, const Source& source, NSError* error,
+                        const UnarchiveOptions& options) {
   try {
-    KeyedUnarchiver unarchiver(data, options);
+    KeyedUnarchiver unarchiver(source, options);
     ObjectPtr root = unarchiver.decodeRootObjectOfClasses(allowed);
     if (unarchiver.error()) {
       setError(error, *unarchiver.error());
@@ -496,6 +511,18 @@ ObjectPtr unarchivedObjectOfClasses(const ClassSet& allowed, std::span<const uin
     setError(error, readCorruptError("the archive could not be decoded"));
   }
   return nullptr;
+}
+
+} // namespace
+
+ObjectPtr unarchivedObjectOfClasses(const ClassSet& allowed, std::span<const uint8_t> data,
+                                    NSError* error, const UnarchiveOptions& options) {
+  return unarchiveRoot(allowed, data, error, options);
+}
+
+ObjectPtr unarchivedObjectOfClasses(const ClassSet& allowed, const BinaryPropertyList& list,
+                                    NSError* error, const UnarchiveOptions& options) {
+  return unarchiveRoot(allowed, list, error, options);
 }
 
 } // namespace platform::archive

@@ -41,6 +41,10 @@ class KeyedUnarchiver {
 public:
   // Validates `bytes`; on failure `error()` is set and decoding returns nothing.
   KeyedUnarchiver(std::span<const uint8_t> bytes, const UnarchiveOptions& options = {});
+  // Reads a property list already read from an archive's bytes (with the same limits as
+  // `options`), which must outlive the unarchiver: a caller that reads the list for another
+  // purpose too reads it once. The keyed-archive structure is validated as for bytes.
+  KeyedUnarchiver(const BinaryPropertyList& list, const UnarchiveOptions& options = {});
   ~KeyedUnarchiver();
   KeyedUnarchiver(const KeyedUnarchiver&) = delete;
   KeyedUnarchiver& operator=(const KeyedUnarchiver&) = delete;
@@ -102,6 +106,7 @@ private:
   };
 
   bool validateArchive(std::span<const uint8_t> bytes);
+  bool validateStructure();
   bool validateObject(uint64_t index);
   void fail(std::string debugDescription);
   ObjectPtr resolve(uint64_t uid, const ClassSet& allowed, std::string_view key);
@@ -110,7 +115,8 @@ private:
 
   UnarchiveOptions options_;
   const ClassRegistry& registry_;
-  std::optional<BinaryPropertyList> plist_;
+  std::optional<BinaryPropertyList> ownedPlist_; // read from the bytes given
+  const BinaryPropertyList* plist_ = nullptr;
   Node objects_;
   uint64_t objectCount_ = 0;
   uint64_t rootUID_ = 0;
@@ -136,6 +142,11 @@ template <class T> std::shared_ptr<T> KeyedUnarchiver::decodeObjectOfClass(std::
 // unarchivedObjectOfClasses:fromData:error:). Null with `error` set when the archive is
 // refused; null with `error` untouched when the root's initWithCoder declined its fields.
 ObjectPtr unarchivedObjectOfClasses(const ClassSet& allowed, std::span<const uint8_t> data,
+                                    NSError* error, const UnarchiveOptions& options = {});
+
+// The same for a property list already read from the archive's bytes (see the unarchiver's
+// constructor).
+ObjectPtr unarchivedObjectOfClasses(const ClassSet& allowed, const BinaryPropertyList& list,
                                     NSError* error, const UnarchiveOptions& options = {});
 
 // Typed form of the above for a single class `T`.

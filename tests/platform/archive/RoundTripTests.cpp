@@ -1,5 +1,7 @@
 #include "TestClasses.h"
 #include "platform/archive/ArchiveErrors.h"
+#include "platform/archive/BinaryPropertyList.h"
+#include "platform/archive/BinaryPropertyListWriter.h"
 #include "platform/archive/ErrorObject.h"
 #include "platform/archive/FileHandle.h"
 
@@ -113,6 +115,38 @@ TEST(ArchiveRoundTrip, SharedObjectsDecodeOnceAndStayShared) {
   ASSERT_EQ(decoded->count(), 4u);
   EXPECT_EQ(decoded->objects()[0], decoded->objects()[1]);
   EXPECT_EQ(decoded->objects()[2], decoded->objects()[3]); // strings are shared by value
+}
+
+// A property list read once can be unarchived as its bytes would be: the same objects, and the
+// same refusals of what is no keyed archive.
+TEST(ArchiveRoundTrip, APropertyListReadOnceDecodesAsItsBytes) {
+  NSError error;
+  auto bytes = archivedDataWithRootObject(
+      NSArray::make({NSString::make("one"), NSNumber::make(int64_t{2})}), true, &error);
+  ASSERT_TRUE(bytes);
+  std::string fault;
+  auto list = BinaryPropertyList::read(*bytes, testOptions().limits, fault);
+  ASSERT_TRUE(list) << fault;
+  auto decoded = std::dynamic_pointer_cast<NSArray>(
+      unarchivedObjectOfClasses(standardClasses(), *list, &error, testOptions()));
+  ASSERT_NE(decoded, nullptr);
+  EXPECT_TRUE(decoded->isEqual(
+      *unarchivedObjectOfClasses(standardClasses(), *bytes, &error, testOptions())));
+
+  // A property list that is not a keyed archive: refused alike, with the same reason.
+  BinaryPropertyListWriter writer;
+  const Bytes plain = writer.write(writer.addString("not an archive"));
+  auto plainList = BinaryPropertyList::read(plain, testOptions().limits, fault);
+  ASSERT_TRUE(plainList) << fault;
+  NSError fromList;
+  NSError fromBytes;
+  EXPECT_EQ(unarchivedObjectOfClasses(standardClasses(), *plainList, &fromList, testOptions()),
+            nullptr);
+  EXPECT_EQ(unarchivedObjectOfClasses(standardClasses(), plain, &fromBytes, testOptions()),
+            nullptr);
+  EXPECT_EQ(fromList.stringForKey(NSDebugDescriptionErrorKey),
+            fromBytes.stringForKey(NSDebugDescriptionErrorKey));
+  EXPECT_TRUE(fromList.stringForKey(NSDebugDescriptionErrorKey).has_value());
 }
 
 TEST(ArchiveRoundTrip, SecureCodingIsRequiredOnlyWhenAsked) {
