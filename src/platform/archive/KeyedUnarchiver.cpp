@@ -3,6 +3,7 @@
 #include "platform/archive/ArchiveErrors.h"
 #include "platform/archive/KeyedArchiveFormat.h"
 #include "platform/archive/Values.h"
+#include "platform/posix/HugePages.h"
 
 #include <cmath>
 
@@ -109,6 +110,8 @@ bool KeyedUnarchiver::validateStructure() {
     return false;
   }
   rootUID_ = *rootUID;
+  entries_.reserve(objectCount_);
+  posix::adviseHugePages(entries_.data(), objectCount_ * sizeof(Entry));
   entries_.resize(objectCount_);
   for (uint64_t index = 1; index < objectCount_; ++index) {
     entries_[index].isClassRecord = objects_.arrayItem(index)["$classname"].is(Type::string);
