@@ -618,21 +618,23 @@ void Connection::deliver(ReceivedFrame frame) {
 }
 
 void Connection::completeWaitingCallers(std::vector<ReceivedFrame>& frames) {
-  const auto waitsHere = [this](const ReceivedFrame& frame) {
-    if (frame.header.kind != FrameKind::reply) {
-      return false;
+  // Replies of blocked callers are handed over here; the other frames keep their order.
+  size_t kept = 0;
+  for (size_t index = 0; index < frames.size(); ++index) {
+    ReceivedFrame& frame = frames[index];
+    bool waited = false;
+    if (frame.header.kind == FrameKind::reply) {
+      std::lock_guard lock(stateMutex_);
+      auto found = pendingReplies_.find(frame.header.callId);
+      waited = found != pendingReplies_.end() && found->second.completesWaiter;
     }
-    std::lock_guard lock(stateMutex_);
-    auto found = pendingReplies_.find(frame.header.callId);
-    return found != pendingReplies_.end() && found->second.completesWaiter;
-  };
-  // Stable: the frames left keep their order.
-  auto waiting = std::stable_partition(
-      frames.begin(), frames.end(), [&](const ReceivedFrame& frame) { return !waitsHere(frame); });
-  for (auto frame = waiting; frame != frames.end(); ++frame) {
-    deliverReply(std::move(*frame));
+    if (waited) {
+      deliverReply(std::move(frame));
+    } else if (kept++ != index) {
+      frames[kept - 1] = std::move(frame);
+    }
   }
-  frames.erase(waiting, frames.end());
+  frames.resize(kept);
 }
 
 void Connection::deliverReply(ReceivedFrame frame) {
