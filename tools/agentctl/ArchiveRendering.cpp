@@ -3,10 +3,12 @@
 #include "platform/archive/BinaryPropertyList.h"
 #include "platform/archive/Values.h"
 #include "platform/foundation/Base64.h"
+#include "platform/foundation/JSON.h"
 #include "platform/foundation/UUID.h"
 #include "platform/xpc/TransportOptions.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -25,175 +27,13 @@ namespace {
 // exponential output.
 constexpr size_t kMaxDepth = 64;
 
-} // namespace
-
-struct ArchiveRendering::State {
-  BinaryPropertyList plist;
-  Node objects;
-  uint64_t rootUID = 0;
-  mutable size_t nodes = 0;
-
-  Value renderReference(uint64_t uid, size_t depth) const;
-  Value renderNode(const Node& node, size_t depth) const;
-  Value renderObject(const Node& object, std::string_view className, size_t depth) const;
-  Value renderMembers(const Node& object, size_t depth) const;
-  std::string_view className(const Node& object) const;
-  void count(size_t depth) const;
-
-  // The same JSON text as writing what the render functions above return, streamed into `out`
-  // without building it first: a result of a million entries would otherwise take millions of
-  // small values.
-  void writeReference(uint64_t uid, size_t depth, std::string& out) const;
-  void writeNode(const Node& node, size_t depth, std::string& out) const;
-  void writeObject(const Node& object, std::string_view className, size_t depth,
-                   std::string& out) const;
-  // Writes the members of a dictionary node as a JSON object: keys sorted, the last of equal
-  // keys kept (as a JSON value's object has them), "$class" left out when `skipClass`.
-  void writeMembers(const Node& dictionary, bool skipClass, size_t depth, std::string& out) const;
-};
-
-void ArchiveRendering::State::count(size_t depth) const {
-  if (depth > kMaxDepth) {
-    throw std::runtime_error("the result is nested too deeply to print");
+// The text of a rendered JSON string, or none when `json` is some other JSON value.
+std::optional<std::string> stringIn(const std::string& json) {
+  if (json.empty() || json.front() != '"') {
+    return std::nullopt;
   }
-  if (++nodes > receivedResultLimits().maxPropertyListNodes) {
-    throw std::runtime_error("the result is too large to print");
-  }
+  return platform::json::parse(json).get<std::string>();
 }
-
-Value ArchiveRendering::State::renderReference(uint64_t uid, size_t depth) const {
-  if (uid == 0 || uid >= objects.arraySize()) {
-    return nullptr; // "$null"; references out of range were refused when decoding
-  }
-  const Node entry = objects.arrayItem(uid);
-  if (entry.is(Type::dictionary) && !entry["$class"].isNull()) {
-    return renderObject(entry, className(entry), depth);
-  }
-  return renderNode(entry, depth);
-}
-
-std::string_view ArchiveRendering::State::className(const Node& object) const {
-  auto uid = object["$class"].uidValue();
-  if (!uid || *uid >= objects.arraySize()) {
-    return {};
-  }
-  return objects.arrayItem(*uid)["$classname"].stringValue().value_or(std::string_view());
-}
-
-Value ArchiveRendering::State::renderNode(const Node& node, size_t depth) const {
-  if (node.isNull()) {
-    return nullptr;
-  }
-  count(depth);
-  switch (node.type().value_or(Type::boolean)) {
-  case Type::boolean:
-    return node.boolValue().value_or(false);
-  case Type::integer:
-    return static_cast<int64_t>(node.integerValue().value_or(0));
-  case Type::real:
-  case Type::date:
-    return node.realValue().value_or(0);
-  case Type::data: {
-    auto data = node.dataValue().value_or(std::string_view());
-    return platform::base64Encode(data);
-  }
-  case Type::string:
-    return std::string(node.stringValue().value_or(std::string_view()));
-  case Type::uid:
-    return renderReference(node.uidValue().value_or(0), depth + 1);
-  case Type::array: {
-    Value array = Value::array();
-    for (size_t index = 0; index < node.arraySize(); ++index) {
-      array.push_back(renderNode(node.arrayItem(index), depth));
-    }
-    return array;
-  }
-  case Type::dictionary: {
-    Value object = Value::object();
-    for (size_t index = 0; index < node.dictionarySize(); ++index) {
-      auto key = node.dictionaryKey(index).stringValue().value_or(std::string_view());
-      object[std::string(key)] = renderNode(node.dictionaryValue(index), depth);
-    }
-    return object;
-  }
-  }
-  return nullptr;
-}
-
-Value ArchiveRendering::State::renderMembers(const Node& object, size_t depth) const {
-  Value members = Value::object();
-  for (size_t index = 0; index < object.dictionarySize(); ++index) {
-    auto key = object.dictionaryKey(index).stringValue().value_or(std::string_view());
-    if (key != "$class") {
-      members[std::string(key)] = renderNode(object.dictionaryValue(index), depth);
-    }
-  }
-  return members;
-}
-
-Value ArchiveRendering::State::renderObject(const Node& object, std::string_view name,
-                                            size_t depth) const {
-  count(depth);
-  if (name == "NSNull") {
-    return nullptr;
-  }
-  if (name == "NSMutableString") {
-    return renderNode(object["NS.string"], depth);
-  }
-  if (name == "NSMutableData") {
-    return renderNode(object["NS.data"].isNull() ? object["NS.bytes"] : object["NS.data"], depth);
-  }
-  if (name == "NSDate") {
-    return object["NS.time"].realValue().value_or(0);
-  }
-  if (name == "NSUUID") {
-    auto bytes = object["NS.uuidbytes"].dataValue();
-    if (bytes && bytes->size() == 16) {
-      platform::UUID::Bytes uuid;
-      std::copy(bytes->begin(), bytes->end(), uuid.begin());
-      return platform::UUID(uuid).uuidString();
-    }
-  }
-  if (name == "NSURL") {
-    // Both members are references: the relative text and the base URL object (or $null).
-    const Value relative = renderNode(object["NS.relative"], depth);
-    const Value base = renderNode(object["NS.base"], depth);
-    if (relative.is_string()) {
-      std::optional<platform::URL> baseURL;
-      if (base.is_string()) {
-        baseURL = platform::URL::fromString(base.get<std::string>());
-      }
-      const auto& text = relative.get<std::string>();
-      if (auto url = platform::archive::resolveURL(baseURL, text)) {
-        return url->absoluteString();
-      }
-      return text;
-    }
-  }
-  if (name == "NSArray" || name == "NSMutableArray" || name == "NSSet" || name == "NSMutableSet") {
-    return renderNode(object["NS.objects"], depth);
-  }
-  if (name == "NSDictionary" || name == "NSMutableDictionary") {
-    const Node keys = object["NS.keys"];
-    const Node values = object["NS.objects"];
-    Value dictionary = Value::object();
-    for (size_t index = 0; index < keys.arraySize() && index < values.arraySize(); ++index) {
-      Value key = renderNode(keys.arrayItem(index), depth);
-      dictionary[key.is_string() ? key.get<std::string>() : platform::json::write(key)] =
-          renderNode(values.arrayItem(index), depth);
-    }
-    return dictionary;
-  }
-  if (name == "NSError") {
-    Value userInfo = renderNode(object["NSUserInfo"], depth);
-    return Value{{"domain", renderNode(object["NSDomain"], depth)},
-                 {"code", renderNode(object["NSCode"], depth)},
-                 {"userInfo", userInfo.is_null() ? Value::object() : userInfo}};
-  }
-  return renderMembers(object, depth);
-}
-
-namespace {
 
 bool isCollectionClass(std::string_view name) {
   return name == "NSArray" || name == "NSMutableArray" || name == "NSSet" || name == "NSMutableSet";
@@ -203,14 +43,8 @@ bool isDictionaryClass(std::string_view name) {
   return name == "NSDictionary" || name == "NSMutableDictionary";
 }
 
-// Classes with a form of their own: small, so rendered as a value and written.
-bool hasSpecialForm(std::string_view name) {
-  return name == "NSNull" || name == "NSMutableString" || name == "NSMutableData" ||
-         name == "NSDate" || name == "NSUUID" || name == "NSURL" || name == "NSError";
-}
-
-// Writes `members` (key text, value) as a JSON object: sorted by key, the last of equal keys
-// kept, each value written by `writeValue`.
+// Writes `members` (key text, value) as a JSON object the way the system's JSON writer writes
+// one: sorted by key, the last of equal keys kept, each value written by `writeValue`.
 template <class Member, class WriteValue>
 void writeSortedObject(std::vector<Member>& members, std::string& out,
                        const WriteValue& writeValue) {
@@ -235,9 +69,53 @@ void writeSortedObject(std::vector<Member>& members, std::string& out,
 
 } // namespace
 
+// Renders straight into the output text, with no JSON value built on the way: a result of a
+// million entries would otherwise take millions of small values.
+struct ArchiveRendering::State {
+  BinaryPropertyList plist;
+  Node objects;
+  uint64_t rootUID = 0;
+  mutable size_t nodes = 0;
+
+  void writeReference(uint64_t uid, size_t depth, std::string& out) const;
+  void writeNode(const Node& node, size_t depth, std::string& out) const;
+  void writeObject(const Node& object, std::string_view className, size_t depth,
+                   std::string& out) const;
+  // Writes the members of a dictionary node as a JSON object, "$class" left out when
+  // `skipClass`.
+  void writeMembers(const Node& dictionary, bool skipClass, size_t depth, std::string& out) const;
+  // `node` rendered on its own.
+  std::string rendered(const Node& node, size_t depth) const;
+  std::string_view className(const Node& object) const;
+  void count(size_t depth) const;
+};
+
+void ArchiveRendering::State::count(size_t depth) const {
+  if (depth > kMaxDepth) {
+    throw std::runtime_error("the result is nested too deeply to print");
+  }
+  if (++nodes > receivedResultLimits().maxPropertyListNodes) {
+    throw std::runtime_error("the result is too large to print");
+  }
+}
+
+std::string_view ArchiveRendering::State::className(const Node& object) const {
+  auto uid = object["$class"].uidValue();
+  if (!uid || *uid >= objects.arraySize()) {
+    return {};
+  }
+  return objects.arrayItem(*uid)["$classname"].stringValue().value_or(std::string_view());
+}
+
+std::string ArchiveRendering::State::rendered(const Node& node, size_t depth) const {
+  std::string text;
+  writeNode(node, depth, text);
+  return text;
+}
+
 void ArchiveRendering::State::writeReference(uint64_t uid, size_t depth, std::string& out) const {
   if (uid == 0 || uid >= objects.arraySize()) {
-    out += "null";
+    out += "null"; // "$null"; references out of range were refused when decoding
     return;
   }
   const Node entry = objects.arrayItem(uid);
@@ -253,13 +131,29 @@ void ArchiveRendering::State::writeNode(const Node& node, size_t depth, std::str
     out += "null";
     return;
   }
+  count(depth);
   switch (node.type().value_or(Type::boolean)) {
+  case Type::boolean:
+    out += node.boolValue().value_or(false) ? "true" : "false";
+    return;
+  case Type::integer:
+    platform::json::write(Value(static_cast<int64_t>(node.integerValue().value_or(0))), out);
+    return;
+  case Type::real:
+  case Type::date:
+    platform::json::write(Value(node.realValue().value_or(0)), out);
+    return;
+  case Type::data:
+    platform::json::appendString(
+        platform::base64Encode(node.dataValue().value_or(std::string_view())), out);
+    return;
+  case Type::string:
+    platform::json::appendString(node.stringValue().value_or(std::string_view()), out);
+    return;
   case Type::uid:
-    count(depth);
     writeReference(node.uidValue().value_or(0), depth + 1, out);
     return;
   case Type::array:
-    count(depth);
     out.push_back('[');
     for (size_t index = 0; index < node.arraySize(); ++index) {
       if (index > 0) {
@@ -270,17 +164,10 @@ void ArchiveRendering::State::writeNode(const Node& node, size_t depth, std::str
     out.push_back(']');
     return;
   case Type::dictionary:
-    count(depth);
     writeMembers(node, false, depth, out);
     return;
-  case Type::string:
-    count(depth);
-    platform::json::appendString(node.stringValue().value_or(std::string_view()), out);
-    return;
-  default:
-    platform::json::write(renderNode(node, depth), out);
-    return;
   }
+  out += "null";
 }
 
 void ArchiveRendering::State::writeMembers(const Node& dictionary, bool skipClass, size_t depth,
@@ -304,33 +191,80 @@ void ArchiveRendering::State::writeMembers(const Node& dictionary, bool skipClas
 
 void ArchiveRendering::State::writeObject(const Node& object, std::string_view name, size_t depth,
                                           std::string& out) const {
-  if (hasSpecialForm(name)) {
-    platform::json::write(renderObject(object, name, depth), out);
+  count(depth);
+  if (name == "NSNull") {
+    out += "null";
     return;
   }
-  count(depth);
+  if (name == "NSMutableString") {
+    writeNode(object["NS.string"], depth, out);
+    return;
+  }
+  if (name == "NSMutableData") {
+    writeNode(object["NS.data"].isNull() ? object["NS.bytes"] : object["NS.data"], depth, out);
+    return;
+  }
+  if (name == "NSDate") {
+    platform::json::write(Value(object["NS.time"].realValue().value_or(0)), out);
+    return;
+  }
+  if (name == "NSUUID") {
+    auto bytes = object["NS.uuidbytes"].dataValue();
+    if (bytes && bytes->size() == 16) {
+      platform::UUID::Bytes uuid;
+      std::copy(bytes->begin(), bytes->end(), uuid.begin());
+      platform::json::appendString(platform::UUID(uuid).uuidString(), out);
+      return;
+    }
+  }
+  if (name == "NSURL") {
+    // Both members are references: the relative text and the base URL object (or $null).
+    const auto relative = stringIn(rendered(object["NS.relative"], depth));
+    const auto base = stringIn(rendered(object["NS.base"], depth));
+    if (relative) {
+      std::optional<platform::URL> baseURL;
+      if (base) {
+        baseURL = platform::URL::fromString(*base);
+      }
+      const auto url = platform::archive::resolveURL(baseURL, *relative);
+      platform::json::appendString(url ? url->absoluteString() : *relative, out);
+      return;
+    }
+  }
   if (isCollectionClass(name)) {
     writeNode(object["NS.objects"], depth, out);
     return;
   }
-  if (!isDictionaryClass(name)) {
-    writeMembers(object, true, depth, out);
+  if (isDictionaryClass(name)) {
+    // Keys of any kind: text keys as themselves, others as their JSON.
+    const Node keys = object["NS.keys"];
+    const Node values = object["NS.objects"];
+    struct Member {
+      std::string key;
+      Node value;
+    };
+    std::vector<Member> members;
+    for (size_t index = 0; index < keys.arraySize() && index < values.arraySize(); ++index) {
+      std::string key = rendered(keys.arrayItem(index), depth);
+      auto text = stringIn(key);
+      members.push_back({text ? std::move(*text) : std::move(key), values.arrayItem(index)});
+    }
+    writeSortedObject(members, out,
+                      [&](const Member& member) { writeNode(member.value, depth, out); });
     return;
   }
-  const Node keys = object["NS.keys"];
-  const Node values = object["NS.objects"];
-  struct Member {
-    std::string key;
-    Node value;
-  };
-  std::vector<Member> members;
-  for (size_t index = 0; index < keys.arraySize() && index < values.arraySize(); ++index) {
-    Value key = renderNode(keys.arrayItem(index), depth);
-    members.push_back({key.is_string() ? key.get<std::string>() : platform::json::write(key),
-                       values.arrayItem(index)});
+  if (name == "NSError") {
+    const std::string userInfo = rendered(object["NSUserInfo"], depth);
+    out += "{\"code\":";
+    writeNode(object["NSCode"], depth, out);
+    out += ",\"domain\":";
+    writeNode(object["NSDomain"], depth, out);
+    out += ",\"userInfo\":";
+    out += userInfo == "null" ? "{}" : userInfo;
+    out.push_back('}');
+    return;
   }
-  writeSortedObject(members, out,
-                    [&](const Member& member) { writeNode(member.value, depth, out); });
+  writeMembers(object, true, depth, out);
 }
 
 const platform::archive::ArchiveLimits& receivedResultLimits() {

@@ -2,7 +2,6 @@
 
 #include "platform/archive/ArchiveLimits.h"
 #include "platform/archive/BinaryPropertyList.h"
-#include "platform/foundation/JSON.h"
 
 #include <cstdint>
 #include <optional>
