@@ -122,7 +122,7 @@ BinaryPropertyListWriter::findStringSlot(std::string_view value, uint32_t hash) 
   const size_t mask = stringSlots_.size() - 1;
   for (size_t index = hash & mask;; index = (index + 1) & mask) {
     StringSlot& slot = stringSlots_[index];
-    if (slot.node == UINT32_MAX || (slot.hash == hash && textOf(slot.node) == value)) {
+    if (slot.node == kNoNode || (slot.hash == hash && textOf(slot.node) == value)) {
       return slot;
     }
   }
@@ -133,11 +133,11 @@ void BinaryPropertyListWriter::growStringSlots() {
   old.swap(stringSlots_);
   const size_t mask = stringSlots_.size() - 1;
   for (const StringSlot& slot : old) {
-    if (slot.node == UINT32_MAX) {
+    if (slot.node == kNoNode) {
       continue;
     }
     size_t index = slot.hash & mask;
-    while (stringSlots_[index].node != UINT32_MAX) {
+    while (stringSlots_[index].node != kNoNode) {
       index = (index + 1) & mask;
     }
     stringSlots_[index] = slot;
@@ -147,7 +147,7 @@ void BinaryPropertyListWriter::growStringSlots() {
 uint32_t BinaryPropertyListWriter::addString(std::string_view value) {
   const uint64_t fullHash = std::hash<std::string_view>()(value);
   const auto hash = static_cast<uint32_t>(fullHash ^ (fullHash >> 32));
-  if (StringSlot& slot = findStringSlot(value, hash); slot.node != UINT32_MAX) {
+  if (StringSlot& slot = findStringSlot(value, hash); slot.node != kNoNode) {
     return slot.node;
   }
   bool ascii = true;

@@ -48,8 +48,10 @@ private:
   // The table of strings written so far, for writing each text once: open addressing with
   // linear probing, each slot a string node and 32 bits of its text's hash. One flat vector for
   // the millions of paths of a large listing, rather than a hash node each.
+  // No node: an empty slot of a table.
+  static constexpr uint32_t kNoNode = UINT32_MAX;
   struct StringSlot {
-    uint32_t node = UINT32_MAX; // UINT32_MAX: empty
+    uint32_t node = kNoNode;
     uint32_t hash = 0;
   };
   std::string_view textOf(uint32_t node) const;
@@ -69,7 +71,6 @@ private:
   size_t stringCount_ = 0;
   // The node of each UID written so far, by UID (an archive's UIDs count up from zero), or
   // kNoNode.
-  static constexpr uint32_t kNoNode = UINT32_MAX;
   std::vector<uint32_t> uids_;
   // Scalars by kind and bit pattern.
   std::unordered_map<std::pair<Kind, uint64_t>, uint32_t, PairKeyHash> scalars_;

@@ -330,9 +330,10 @@ template <class Out> void writeValue(const Value& value, Out& out) {
 } // namespace
 
 void write(const Value& value, std::string& out) {
-  if (value.is_structured()) {
-    // Sized first: a large document is then written once into a buffer of its size, rather
-    // than copied through each doubling.
+  if (value.is_structured() && out.empty()) {
+    // A document of its own is sized first: a large one is then written once into a buffer of
+    // its size, rather than copied through each doubling. Values appended to text already
+    // there are written as they come.
     CountingOutput counter;
     writeValue(value, counter);
     out.reserve(out.size() + counter.size);

@@ -622,14 +622,17 @@ void Connection::completeWaitingCallers(std::vector<ReceivedFrame>& frames) {
   size_t kept = 0;
   for (size_t index = 0; index < frames.size(); ++index) {
     ReceivedFrame& frame = frames[index];
-    bool waited = false;
+    ReplyHandler waiter;
     if (frame.header.kind == FrameKind::reply) {
       std::lock_guard lock(stateMutex_);
       auto found = pendingReplies_.find(frame.header.callId);
-      waited = found != pendingReplies_.end() && found->second.completesWaiter;
+      if (found != pendingReplies_.end() && found->second.completesWaiter) {
+        waiter = std::move(found->second.handler);
+        pendingReplies_.erase(found);
+      }
     }
-    if (waited) {
-      deliverReply(std::move(frame));
+    if (waiter) {
+      waiter(Message{std::move(frame.payload), std::move(frame.descriptors)});
     } else if (kept++ != index) {
       frames[kept - 1] = std::move(frame);
     }
