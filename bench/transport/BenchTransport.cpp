@@ -145,6 +145,7 @@ int main() {
     std::printf("profile: p50=%.1f p99=%.1f max=%.1f rate=%.0f\n", ours.p50Microseconds,
                 ours.p99Microseconds, ours.maxMicroseconds, ours.messagesPerSecond);
     std::filesystem::remove_all(directory);
+    std::fflush(stdout); // _Exit does not flush, and a pipe buffers the line
     std::_Exit(0);
   }
   // Alternate the two sides over several rounds and keep the median round of each, so that a

@@ -191,7 +191,11 @@ void Connection::end(const NSError& reason) {
   {
     std::lock_guard io(ioMutex_);
     watched_ = false;
-    outgoing_.clear(); // nobody will read it any more
+    // Nobody will read it any more; a thread writing right now drops it when its write ends.
+    discardQueued_ = true;
+    if (!writing_) {
+      outgoing_.clear();
+    }
   }
   ::shutdown(socket_.get(), SHUT_RDWR);
   log(TransportLogLevel::info, "Connection ended: " + reason.localizedDescription());
@@ -218,8 +222,8 @@ void Connection::handleReadiness(uint32_t epollEvents) {
   bool writeFailed = false;
   bool paused;
   {
-    std::lock_guard io(ioMutex_);
-    writeFailed = mayWrite && !flushLocked(writeError);
+    std::unique_lock io(ioMutex_);
+    writeFailed = mayWrite && !writeQueued(io, writeError);
     paused = readingPausedLocked();
   }
   if (writeFailed) {
@@ -261,11 +265,36 @@ void Connection::handleReadiness(uint32_t epollEvents) {
   deliverFrames(frames, true);
 }
 
-bool Connection::flushLocked(NSError& error) {
-  const size_t before = outgoing_.bytes();
-  const auto outcome = outgoing_.flush(socket_.get(), &error);
-  if (outgoing_.bytes() != before) {
+bool Connection::writeQueued(std::unique_lock<std::mutex>& io, NSError& error) {
+  if (writing_) {
+    return true; // the writing thread takes these frames too before it stops
+  }
+  writing_ = true;
+  OutgoingFrames::Batch batch;
+  auto outcome = OutgoingFrames::FlushOutcome::drained;
+  while (!discardQueued_ && outgoing_.prepare(batch)) {
+    io.unlock();
+    size_t written = 0;
+    outcome = OutgoingFrames::send(socket_.get(), batch, written, &error);
+    io.lock();
+    if (outcome != OutgoingFrames::FlushOutcome::drained) {
+      break;
+    }
+    outgoing_.consume(written);
     lastWriteProgress_ = std::chrono::steady_clock::now();
+  }
+  writing_ = false;
+  if (discardQueued_) {
+    outgoing_.clear();
+    return true; // ended meanwhile: a failed write is no news
+  }
+  if (outcome == OutgoingFrames::FlushOutcome::wouldBlock) {
+    scheduleStallCheckLocked();
+    armLocked(); // the pool writes the rest when the socket has room
+  } else if ((wantedEventsLocked() & ~armedEvents_) != 0) {
+    // Whoever armed the socket while this thread wrote left out what the write changed: input
+    // that the queued bytes paused and that may resume now.
+    armLocked();
   }
   return outcome != OutgoingFrames::FlushOutcome::failed;
 }
@@ -280,7 +309,7 @@ uint32_t Connection::wantedEventsLocked() const {
   if (!waiterReads_ && !readingPausedLocked()) {
     events |= EPOLLIN | EPOLLRDHUP;
   }
-  if (!outgoing_.empty()) {
+  if (!outgoing_.empty() && !writing_) {
     events |= EPOLLOUT;
   }
   return events;
@@ -288,7 +317,8 @@ uint32_t Connection::wantedEventsLocked() const {
 
 void Connection::armLocked() {
   if (watched_) {
-    pool_->rearm(*this, wantedEventsLocked());
+    armedEvents_ = wantedEventsLocked();
+    pool_->rearm(*this, armedEvents_);
   }
 }
 
@@ -530,7 +560,7 @@ bool Connection::readAsWaiter(WaitSlot& slot, std::chrono::steady_clock::time_po
     std::lock_guard io(ioMutex_);
     waiterReads_ = true;
     armLocked();
-    wantsOutput = !outgoing_.empty();
+    wantsOutput = !outgoing_.empty() && !writing_;
   }
   const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - std::chrono::steady_clock::now());
@@ -540,8 +570,8 @@ bool Connection::readAsWaiter(WaitSlot& slot, std::chrono::steady_clock::time_po
   ReadOutcome outcome = ReadOutcome::wouldBlock;
   if (remaining.count() > 0 && ::poll(&poller, 1, static_cast<int>(remaining.count()) + 1) > 0) {
     if ((poller.revents & POLLOUT) != 0) {
-      std::lock_guard io(ioMutex_);
-      if (!flushLocked(error)) {
+      std::unique_lock io(ioMutex_);
+      if (!writeQueued(io, error)) {
         outcome = ReadOutcome::failed;
       }
     }
@@ -678,7 +708,7 @@ bool Connection::enqueue(FrameKind kind, CallId callId, Message message, NSError
   header.descriptorCount = static_cast<uint16_t>(message.descriptors.size());
   header.payloadLength = static_cast<uint32_t>(message.payload.size());
   header.callId = callId;
-  std::lock_guard io(ioMutex_);
+  std::unique_lock io(ioMutex_);
   const bool wasEmpty = outgoing_.empty();
   if (!outgoing_.push(header, std::move(message))) {
     setError(error, makeTransportError(TransportErrorCode::bufferBudgetSpent,
@@ -688,17 +718,15 @@ bool Connection::enqueue(FrameKind kind, CallId callId, Message message, NSError
     return false;
   }
   if (!wasEmpty) {
-    return true; // goes out after the frames ahead of it, as the socket takes them
+    // Goes out after the frames ahead of it: with them, by the thread writing them now, or
+    // when the socket has room again.
+    return true;
   }
+  lastWriteProgress_ = std::chrono::steady_clock::now(); // the stall clock starts now
   NSError failure;
-  if (!flushLocked(failure)) {
+  if (!writeQueued(io, failure)) {
     setError(error, failure);
     return false;
-  }
-  if (!outgoing_.empty()) {
-    lastWriteProgress_ = std::chrono::steady_clock::now();
-    scheduleStallCheckLocked();
-    armLocked();
   }
   return true;
 }

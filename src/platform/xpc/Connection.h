@@ -129,8 +129,11 @@ private:
   };
   CallId sendCall(Message message, ReplyHandler handler, bool completesWaiter);
   void handleReadiness(uint32_t epollEvents) override;
-  // Writes what the socket takes of the queue; false (and `error`) when writing failed.
-  bool flushLocked(NSError& error);
+  // Writes what the socket takes of the queue, unless another thread is writing it: that one
+  // takes the frames queued meanwhile too, so that senders never wait for each other's system
+  // calls and frames that queue up leave in one gathered write. `io` holds ioMutex_ and is let
+  // go during each write. False (and `error`) when writing failed.
+  bool writeQueued(std::unique_lock<std::mutex>& io, NSError& error);
   // What the pool should report next: input unless reading is paused or a waiting caller
   // reads, output while frames are queued.
   uint32_t wantedEventsLocked() const;
@@ -180,8 +183,11 @@ private:
   // either is followed by one re-arm that sees all of them.
   std::mutex ioMutex_;
   OutgoingFrames outgoing_;
-  bool watched_ = false;     // registered with the pool
-  bool waiterReads_ = false; // a caller waiting for its reply reads the socket itself
+  bool watched_ = false;       // registered with the pool
+  bool waiterReads_ = false;   // a caller waiting for its reply reads the socket itself
+  bool writing_ = false;       // a thread writes queued frames outside the lock
+  bool discardQueued_ = false; // ended while writing: the writer drops the queue when done
+  uint32_t armedEvents_ = 0;   // what the last re-arm asked the pool for
   bool stallCheckScheduled_ = false;
   std::chrono::steady_clock::time_point lastWriteProgress_;
   uint32_t callsInFlight_ = 0;

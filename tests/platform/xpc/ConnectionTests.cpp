@@ -318,6 +318,63 @@ TEST_F(TransportTest, OrderedCallsRunOneAtATimeInWireOrder) {
   EXPECT_FALSE(overlapped.load());
 }
 
+// Threads that send on one connection at once share its writes (whoever writes takes the
+// frames queued meanwhile): every frame arrives once, each thread's in the order it sent them,
+// and descriptors with exactly the frames that carried them.
+TEST_F(TransportTest, SendersOnOneConnectionKeepTheirOrderAndTheirDescriptors) {
+  constexpr int kSenders = 8;
+  constexpr int kFrames = 300;
+  const std::string file = directory.file("attached.txt");
+  std::ofstream(file) << "attached";
+  serverHandler = [&](const std::shared_ptr<Connection>& connection, Message, Reply reply) {
+    std::vector<std::thread> senders;
+    for (int sender = 0; sender < kSenders; ++sender) {
+      senders.emplace_back([&, sender] {
+        for (int index = 0; index < kFrames; ++index) {
+          std::vector<UniqueFd> attached;
+          if (index % 10 == 0) {
+            attached.emplace_back(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+          }
+          const std::string text = std::to_string(sender) + ":" + std::to_string(index);
+          connection->send(Message{bytesOf(text), std::move(attached)});
+        }
+      });
+    }
+    for (auto& sender : senders) {
+      sender.join();
+    }
+    reply(Message{bytesOf("pushed"), {}});
+  };
+  TransportOptions ordered = options;
+  ordered.orderedCalls = true;
+  NSError error;
+  auto client =
+      Connection::connectToPath(listener->socketPath(), PeerRequirement::any, ordered, &error);
+  ASSERT_TRUE(client);
+  std::mutex seenMutex;
+  std::vector<int> next(kSenders, 0);
+  int received = 0;
+  int misplaced = 0;
+  client->setIncomingCallHandler([&](Message message, Reply) {
+    const std::string text = textOf(message.payload);
+    const int sender = std::stoi(text.substr(0, text.find(':')));
+    const int index = std::stoi(text.substr(text.find(':') + 1));
+    const size_t expectedDescriptors = index % 10 == 0 ? 1 : 0;
+    std::lock_guard lock(seenMutex);
+    misplaced += index != next[sender] || message.descriptors.size() != expectedDescriptors;
+    next[sender] = index + 1;
+    ++received;
+  });
+  client->activate();
+  EXPECT_EQ("pushed", call(*client, "push"));
+  EXPECT_TRUE(test::waitUntil([&] {
+    std::lock_guard lock(seenMutex);
+    return received == kSenders * kFrames;
+  }));
+  std::lock_guard lock(seenMutex);
+  EXPECT_EQ(0, misplaced);
+}
+
 TEST_F(TransportTest, PeerCredentialsNameTheConnectedProcess) {
   auto client = connect();
   ASSERT_TRUE(accepted.waitFor());
