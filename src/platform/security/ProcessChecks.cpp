@@ -256,7 +256,11 @@ SecStatus ProcessFiles::open(pid_t pid, ProcessFiles& files) {
   if (!opened.directory_.valid()) {
     return SecStatus::processGone(pid);
   }
-  opened.stat_ = openProcFile(opened.directory_.get(), "stat");
+  // The main thread's own stat, not the process's: the fields read are the same (the memory
+  // layout is the process's), but the process's record sums the times of all threads, so its
+  // cost would grow with every thread the peer starts, for each of its frames.
+  const std::string threadStat = "task/" + std::to_string(pid) + "/stat";
+  opened.stat_ = openProcFile(opened.directory_.get(), threadStat);
   opened.status_ = openProcFile(opened.directory_.get(), "status");
   if (!opened.stat_.valid() || !opened.status_.valid()) {
     return SecStatus::processGone(pid);
