@@ -20,8 +20,6 @@ namespace {
 
 // Reads per wake-up while a frame is still incomplete, so one busy peer yields to the others.
 constexpr int kReadsPerWakeup = 16;
-// How long one blocking read of a waiting caller may wait before it looks at its deadline.
-constexpr std::chrono::milliseconds kWaitingReadSlice{100};
 
 // connect() interrupted by a signal goes on in the background; wait for its outcome.
 int connectSocket(int socket, const sockaddr_un& address) {
@@ -400,10 +398,10 @@ bool Connection::isOpen(ReadOutcome outcome) {
   return outcome == ReadOutcome::progress || outcome == ReadOutcome::wouldBlock;
 }
 
-ReadOutcome Connection::readFrames(std::vector<ReceivedFrame>& frames, NSError& error, bool wait) {
+ReadOutcome Connection::readFrames(std::vector<ReceivedFrame>& frames, NSError& error) {
   ReadOutcome outcome = ReadOutcome::progress;
   for (int attempt = 0; attempt < kReadsPerWakeup && frames.empty(); ++attempt) {
-    outcome = reader_.readOnce(socket_.get(), frames, &error, wait);
+    outcome = reader_.readOnce(socket_.get(), frames, &error);
     if (outcome != ReadOutcome::progress) {
       break;
     }
@@ -541,44 +539,6 @@ std::optional<Message> Connection::sendWithReplyAndWait(Message message,
   return std::move(slot->reply);
 }
 
-ReadOutcome Connection::waitAndRead(std::vector<ReceivedFrame>& frames, NSError& error,
-                                    std::chrono::steady_clock::time_point deadline,
-                                    bool wantsOutput) {
-  const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  if (remaining.count() <= 0) {
-    return ReadOutcome::wouldBlock;
-  }
-  if (!wantsOutput && remaining >= kWaitingReadSlice) {
-    // Only input matters: one blocking recvmsg waits and reads in a single system call. The
-    // socket's receive time-out (set once) bounds it, so the caller still sees its deadline
-    // within one slice; invalidate() wakes it through the shutdown.
-    if (!receiveTimeoutSet_) {
-      const timeval slice{
-          0, static_cast<suseconds_t>(std::chrono::microseconds(kWaitingReadSlice).count())};
-      receiveTimeoutSet_ =
-          ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof(slice)) == 0;
-    }
-    if (receiveTimeoutSet_) {
-      return readFrames(frames, error, true);
-    }
-  }
-  pollfd poller{socket_.get(), static_cast<short>(POLLIN | (wantsOutput ? POLLOUT : 0)), 0};
-  if (::poll(&poller, 1, static_cast<int>(remaining.count()) + 1) <= 0) {
-    return ReadOutcome::wouldBlock;
-  }
-  if ((poller.revents & POLLOUT) != 0) {
-    std::unique_lock io(ioMutex_);
-    if (!writeQueued(io, error)) {
-      return ReadOutcome::failed;
-    }
-  }
-  if ((poller.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-    return readFrames(frames, error);
-  }
-  return ReadOutcome::wouldBlock;
-}
-
 bool Connection::readAsWaiter(WaitSlot& slot, std::chrono::steady_clock::time_point deadline) {
   std::unique_lock role(readerRole_, std::try_to_lock);
   if (!role.owns_lock()) {
@@ -602,9 +562,23 @@ bool Connection::readAsWaiter(WaitSlot& slot, std::chrono::steady_clock::time_po
     armLocked();
     wantsOutput = !outgoing_.empty() && !writing_;
   }
+  const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  pollfd poller{socket_.get(), static_cast<short>(POLLIN | (wantsOutput ? POLLOUT : 0)), 0};
   std::vector<ReceivedFrame> frames;
   NSError error;
-  const ReadOutcome outcome = waitAndRead(frames, error, deadline, wantsOutput);
+  ReadOutcome outcome = ReadOutcome::wouldBlock;
+  if (remaining.count() > 0 && ::poll(&poller, 1, static_cast<int>(remaining.count()) + 1) > 0) {
+    if ((poller.revents & POLLOUT) != 0) {
+      std::unique_lock io(ioMutex_);
+      if (!writeQueued(io, error)) {
+        outcome = ReadOutcome::failed;
+      }
+    }
+    if (outcome != ReadOutcome::failed && (poller.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+      outcome = readFrames(frames, error);
+    }
+  }
   {
     std::lock_guard io(ioMutex_);
     waiterReads_ = false;

@@ -148,13 +148,7 @@ private:
   // Logs `error` and ends the connection with it.
   void fail(const NSError& error);
   static bool isOpen(ReadOutcome outcome);
-  // Reads until at least one frame is complete or the socket has no more; with `wait`, each
-  // read waits for bytes up to the socket's receive time-out.
-  ReadOutcome readFrames(std::vector<ReceivedFrame>& frames, NSError& error, bool wait = false);
-  // One wait of a blocked caller for bytes (and for room to write, when `wantsOutput`), then
-  // the reads and writes that the socket allows.
-  ReadOutcome waitAndRead(std::vector<ReceivedFrame>& frames, NSError& error,
-                          std::chrono::steady_clock::time_point deadline, bool wantsOutput);
+  ReadOutcome readFrames(std::vector<ReceivedFrame>& frames, NSError& error);
   void endAfter(std::vector<ReceivedFrame> frames, ReadOutcome outcome, NSError error);
   void queueOrderedCalls(std::vector<ReceivedFrame>& frames);
   void deliverFrames(std::vector<ReceivedFrame>& frames, bool runFirstCallHere);
@@ -189,12 +183,11 @@ private:
   // either is followed by one re-arm that sees all of them.
   std::mutex ioMutex_;
   OutgoingFrames outgoing_;
-  bool watched_ = false;           // registered with the pool
-  bool waiterReads_ = false;       // a caller waiting for its reply reads the socket itself
-  bool writing_ = false;           // a thread writes queued frames outside the lock
-  bool discardQueued_ = false;     // ended while writing: the writer drops the queue when done
-  bool receiveTimeoutSet_ = false; // under readerRole_: a receive time-out bounds waiting reads
-  uint32_t armedEvents_ = 0;       // what the last re-arm asked the pool for
+  bool watched_ = false;       // registered with the pool
+  bool waiterReads_ = false;   // a caller waiting for its reply reads the socket itself
+  bool writing_ = false;       // a thread writes queued frames outside the lock
+  bool discardQueued_ = false; // ended while writing: the writer drops the queue when done
+  uint32_t armedEvents_ = 0;   // what the last re-arm asked the pool for
   bool stallCheckScheduled_ = false;
   std::chrono::steady_clock::time_point lastWriteProgress_;
   uint32_t callsInFlight_ = 0;

@@ -79,8 +79,7 @@ bool FrameReader::makeRoomForRead(NSError* error) {
   return true;
 }
 
-ReadOutcome FrameReader::readOnce(int socket, std::vector<ReceivedFrame>& frames, NSError* error,
-                                  bool wait) {
+ReadOutcome FrameReader::readOnce(int socket, std::vector<ReceivedFrame>& frames, NSError* error) {
   if (!makeRoomForRead(error)) {
     return ReadOutcome::failed;
   }
@@ -91,7 +90,7 @@ ReadOutcome FrameReader::readOnce(int socket, std::vector<ReceivedFrame>& frames
   message.msg_control = controlBuffer_.data();
   message.msg_controllen = controlBuffer_.size();
   const ssize_t received = posix::retryOnInterrupt(
-      [&] { return ::recvmsg(socket, &message, (wait ? 0 : MSG_DONTWAIT) | MSG_CMSG_CLOEXEC); });
+      [&] { return ::recvmsg(socket, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC); });
   if (received < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
       return ReadOutcome::wouldBlock;

@@ -45,10 +45,8 @@ public:
 
   // One non-blocking recvmsg; appends every frame completed by it to `frames`. Descriptors
   // arrive close-on-exec; any that no frame claims, or that exceed the cap, are closed and
-  // end the stream with `failed`. With `wait`, the recvmsg waits for bytes as long as the
-  // socket's receive time-out allows (wouldBlock once it passes).
-  ReadOutcome readOnce(int socket, std::vector<ReceivedFrame>& frames, NSError* error,
-                       bool wait = false);
+  // end the stream with `failed`.
+  ReadOutcome readOnce(int socket, std::vector<ReceivedFrame>& frames, NSError* error);
 
   // Changes the largest payload accepted from now on (any thread): a connection starts with a
   // small cap until its peer has proven who it is. A frame whose header was already read keeps
