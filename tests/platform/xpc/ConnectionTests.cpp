@@ -181,6 +181,21 @@ TEST_F(TransportTest, AWaitingCallerGetsItsOwnReplyWhileOtherTrafficFlows) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(client->sendWithReplyAndWait(Message{bytesOf("silence"), {}}, 50ms));
   EXPECT_GE(std::chrono::steady_clock::now() - start, 50ms);
+  // A longer wait ends near its deadline too.
+  const auto longer = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client->sendWithReplyAndWait(Message{bytesOf("silence"), {}}, 350ms));
+  EXPECT_GE(std::chrono::steady_clock::now() - longer, 350ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - longer, 2s);
+  // Invalidating the connection wakes a caller waiting in its read at once.
+  std::thread invalidating([&] {
+    std::this_thread::sleep_for(100ms);
+    client->invalidate();
+  });
+  const auto blocked = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client->sendWithReplyAndWait(Message{bytesOf("silence"), {}}, 30s));
+  EXPECT_LT(std::chrono::steady_clock::now() - blocked, 5s);
+  invalidating.join();
+  client = connect([](Message message, Reply reply) { reply(std::move(message)); });
   // The peer goes away while the caller waits: none, and the connection has ended.
   EXPECT_FALSE(client->sendWithReplyAndWait(Message{bytesOf("hang up"), {}}, 5s));
   EXPECT_TRUE(test::waitUntil([&] { return !client->isValid(); }));
