@@ -20,6 +20,9 @@ namespace {
 
 // Reads per wake-up while a frame is still incomplete, so one busy peer yields to the others.
 constexpr int kReadsPerWakeup = 16;
+// Gathered writes that one sender makes for the frames of others before it leaves the rest to
+// the pool, so that threads queuing as fast as the socket drains cannot hold it there.
+constexpr int kBatchesPerWriter = 16;
 
 // connect() interrupted by a signal goes on in the background; wait for its outcome.
 int connectSocket(int socket, const sockaddr_un& address) {
@@ -272,7 +275,13 @@ bool Connection::writeQueued(std::unique_lock<std::mutex>& io, NSError& error) {
   writing_ = true;
   OutgoingFrames::Batch batch;
   auto outcome = OutgoingFrames::FlushOutcome::drained;
+  int batches = 0;
+  bool handOff = false;
   while (!discardQueued_ && outgoing_.prepare(batch)) {
+    if (++batches > kBatchesPerWriter) {
+      handOff = true; // others keep queuing: the pool goes on, this sender goes back to its work
+      break;
+    }
     io.unlock();
     size_t written = 0;
     outcome = OutgoingFrames::send(socket_.get(), batch, written, &error);
@@ -288,7 +297,8 @@ bool Connection::writeQueued(std::unique_lock<std::mutex>& io, NSError& error) {
     outgoing_.clear();
     return true; // ended meanwhile: a failed write is no news
   }
-  if (outcome == OutgoingFrames::FlushOutcome::wouldBlock) {
+  if (outcome == OutgoingFrames::FlushOutcome::wouldBlock || handOff) {
+    // The socket may be full by now either way: the stall check ends a peer that never reads.
     scheduleStallCheckLocked();
     armLocked(); // the pool writes the rest when the socket has room
   } else if ((wantedEventsLocked() & ~armedEvents_) != 0) {
