@@ -61,7 +61,9 @@ std::optional<BinaryPropertyList> BinaryPropertyList::read(std::span<const uint8
   list.objects_.reserve(count);
   posix::adviseHugePages(list.objects_.data(), count * sizeof(Object));
   list.objects_.resize(count);
-  // Upper bounds, as reserved address space: only what is filled is touched.
+  // Reserved address space, of which only what is filled is touched: the validator lets the
+  // objects' texts and references add up to no more than the list's bytes (text in UTF-16
+  // grows by at most half as UTF-8).
   list.text_.reserve(bytes.size());
   posix::adviseHugePages(list.text_.data(), list.text_.capacity());
   list.references_.reserve(bytes.size() / referenceSize);

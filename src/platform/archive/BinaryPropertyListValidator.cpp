@@ -86,6 +86,19 @@ private:
     return at <= offsetTableAt_ && length <= offsetTableAt_ - at;
   }
 
+  // Counts `length` bytes of text, data or references against the object area. Objects of a
+  // sound list each have bytes of their own, so together they fit; offsets that point many
+  // objects at one large string or container would otherwise make every check, and the reader
+  // that copies each object out, go over the same bytes once per object.
+  bool claim(uint64_t length) {
+    const uint64_t area = offsetTableAt_ - kHeaderSize;
+    if (length > area - claimedBytes_) {
+      return false;
+    }
+    claimedBytes_ += length;
+    return true;
+  }
+
   // Reads the length that follows a marker whose low nibble is 0xF: an integer object.
   std::optional<std::string> readLength(size_t& at, uint64_t& length) {
     if (!fits(at, 1)) {
@@ -178,8 +191,12 @@ private:
         return "string length out of bounds";
       }
       shape.isString = kind != 0x4;
-      if (!fits(at, kind == 0x6 ? length * 2 : length)) {
+      const uint64_t size = kind == 0x6 ? length * 2 : length;
+      if (!fits(at, size)) {
         return "data or string runs past the end";
+      }
+      if (!claim(size)) {
+        return "objects share their bytes";
       }
       if (kind == 0x5 && !isPlainASCII(at, length)) {
         return "ASCII string holds a NUL or a non-ASCII byte";
@@ -209,9 +226,12 @@ private:
       }
       shape.count = kind == 0xD ? count * 2 : count;
       shape.referencesAt = at;
-      return fits(at, shape.count * referenceSize_)
+      if (!fits(at, shape.count * referenceSize_)) {
+        return "container runs past the end";
+      }
+      return claim(shape.count * referenceSize_)
                  ? std::nullopt
-                 : std::optional<std::string>("container runs past the end");
+                 : std::optional<std::string>("objects share their bytes");
     }
     default:
       return "unsupported object kind";
@@ -299,6 +319,7 @@ private:
   uint64_t objectCount_ = 0;
   uint64_t topObject_ = 0;
   uint64_t offsetTableAt_ = 0;
+  uint64_t claimedBytes_ = 0; // of the object area, by variable-size objects read so far
   std::vector<Shape> shapes_;
 };
 

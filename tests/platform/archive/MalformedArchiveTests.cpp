@@ -143,6 +143,16 @@ TEST(BinaryPropertyListValidator, RefusesStructuralFaults) {
   EXPECT_EQ(validate(badTable), "offset table out of bounds");
   Bytes badTop = binaryPlist({{0x09}}, 5);
   EXPECT_EQ(validate(badTop), "top object out of range");
+
+  // Two objects whose offsets point at the same 100-byte string: repeated, such offsets would
+  // make each check and each copy go over those bytes once per object.
+  Bytes longString = {0x5F, 0x10, 100};
+  longString.resize(longString.size() + 100, 'a');
+  Bytes shared = binaryPlist({{0xA2, 1, 2}, longString, {0x09}});
+  const size_t table = shared.size() - 32 - 3 * 2;
+  shared[table + 4] = shared[table + 2];
+  shared[table + 5] = shared[table + 3];
+  EXPECT_EQ(validate(shared), "objects share their bytes");
 }
 
 TEST(BinaryPropertyListValidator, RefusesListsThatExpandTooFarOrNestTooDeeply) {
