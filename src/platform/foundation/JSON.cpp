@@ -51,17 +51,24 @@ constexpr std::array<const char*, 256> makeEscapes() {
 
 constexpr auto kEscapes = makeEscapes();
 
+// Tests on eight bytes at once, so that long runs of plain text (Base64 above all) pass in
+// one step each.
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+constexpr uint64_t kHighs = 0x8080808080808080ULL;
+
+// Whether a byte of `word` is a control character (below 0x20).
+constexpr bool hasControlByte(uint64_t word) {
+  return ((word - kOnes * 0x20) & ~word & kHighs) != 0;
+}
+
 // Whether any of the eight bytes in `word` needs an escape: a quote, a backslash, a slash or a
-// control character. Lets long runs of plain text (Base64 above all) pass eight bytes at a time.
+// control character.
 constexpr bool mayNeedEscape(uint64_t word) {
-  constexpr uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr uint64_t kHighs = 0x8080808080808080ULL;
   const auto hasByte = [](uint64_t x, uint8_t byte) {
     const uint64_t y = x ^ (kOnes * byte);
     return ((y - kOnes) & ~y & kHighs) != 0;
   };
-  const bool hasControl = ((word - kOnes * 0x20) & ~word & kHighs) != 0;
-  return hasControl || hasByte(word, '"') || hasByte(word, '\\') || hasByte(word, '/');
+  return hasControlByte(word) || hasByte(word, '"') || hasByte(word, '\\') || hasByte(word, '/');
 }
 
 template <class Out> void writeString(std::string_view text, Out& out) {
@@ -111,14 +118,11 @@ struct LiftedString {
 
 // Whether every byte of `text` is printable ASCII (0x20 to 0x7F), checked eight at a time.
 bool isPrintableASCII(std::string_view text) {
-  constexpr uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr uint64_t kHighs = 0x8080808080808080ULL;
   size_t i = 0;
   for (; i + 8 <= text.size(); i += 8) {
     uint64_t word;
     std::memcpy(&word, text.data() + i, sizeof word);
-    // A high bit set (0x80 and above), or a byte below 0x20.
-    if (((word & kHighs) | ((word - kOnes * 0x20) & ~word & kHighs)) != 0) {
+    if ((word & kHighs) != 0 || hasControlByte(word)) {
       return false;
     }
   }
@@ -131,9 +135,9 @@ bool isPrintableASCII(std::string_view text) {
   return true;
 }
 
-// The unescaped text of the string token at text[begin, end) (quotes included), if it holds
-// only printable ASCII and the simple escapes; none otherwise (control characters, UTF-8 and
-// \u escapes are left to the parser, which validates them).
+// The unescaped text of a string token (quotes included), if it holds only printable ASCII
+// and the simple escapes; none otherwise (control characters, UTF-8 and \u escapes are left to
+// the parser, which validates them). So a lifted text never starts with the marker.
 std::optional<std::string> unescapeSimpleString(std::string_view token) {
   std::string_view body = token.substr(1, token.size() - 2);
   std::string out;
@@ -184,9 +188,6 @@ std::optional<std::string> unescapeSimpleString(std::string_view token) {
       return std::nullopt;
     }
     position = runEnd + 2;
-  }
-  if (!out.empty() && out.front() == kLiftedMarker) {
-    return std::nullopt;
   }
   return out;
 }

@@ -135,7 +135,7 @@ private:
   // go during each write. False (and `error`) when writing failed.
   bool writeQueued(std::unique_lock<std::mutex>& io, NSError& error);
   // What the pool should report next: input unless reading is paused or a waiting caller
-  // reads, output while frames are queued.
+  // reads, output while frames are queued and no thread is writing them.
   uint32_t wantedEventsLocked() const;
   bool readingPausedLocked() const;
   void armLocked();

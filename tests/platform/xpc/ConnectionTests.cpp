@@ -81,6 +81,18 @@ protected:
     return connection;
   }
 
+  // A client that takes the server's calls one at a time, in wire order; not yet activated, so
+  // that the test sets its handler first.
+  std::shared_ptr<Connection> connectOrdered() {
+    TransportOptions ordered = options;
+    ordered.orderedCalls = true;
+    NSError error;
+    auto connection =
+        Connection::connectToPath(listener->socketPath(), PeerRequirement::any, ordered, &error);
+    EXPECT_TRUE(connection) << error.localizedDescription();
+    return connection;
+  }
+
   // Sends a call and waits for its outcome: the reply text, or "<none>".
   static std::string call(Connection& connection, const std::string& text,
                           std::vector<UniqueFd> descriptors = {}) {
@@ -301,11 +313,7 @@ TEST_F(TransportTest, OrderedCallsRunOneAtATimeInWireOrder) {
     }
     reply(Message{bytesOf("pushed"), {}});
   };
-  TransportOptions ordered = options;
-  ordered.orderedCalls = true;
-  NSError error;
-  auto client =
-      Connection::connectToPath(listener->socketPath(), PeerRequirement::any, ordered, &error);
+  auto client = connectOrdered();
   ASSERT_TRUE(client);
   std::mutex seenMutex;
   std::vector<int> seen;
@@ -360,11 +368,7 @@ TEST_F(TransportTest, SendersOnOneConnectionKeepTheirOrderAndTheirDescriptors) {
     }
     reply(Message{bytesOf("pushed"), {}});
   };
-  TransportOptions ordered = options;
-  ordered.orderedCalls = true;
-  NSError error;
-  auto client =
-      Connection::connectToPath(listener->socketPath(), PeerRequirement::any, ordered, &error);
+  auto client = connectOrdered();
   ASSERT_TRUE(client);
   std::mutex seenMutex;
   std::vector<int> next(kSenders, 0);
